@@ -1,0 +1,54 @@
+// The UI thread's message loop around the modeless progress dialog, and the
+// read requests that other threads have served on it.
+#include "app/app.h"
+
+#include "dialog/dialog.h"
+#include "resource.h"
+
+DWORD UiThreadId = 0;
+
+int RunProgressDialog(HINSTANCE instance)
+{
+    InitCommonControlsFromSystem();
+    DialogWindow = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
+                                      ProgressDialogProc, 0);
+    if (!DialogWindow)
+        return 0;
+
+    UiThreadId = GetCurrentThreadId();
+    MSG message;
+    BOOL got;
+    while ((got = GetMessageA(&message, nullptr, 0, 0)) == 1) {
+        // DialogWindow is read anew: after the dialog closes it is null and
+        // nothing is treated as a dialog message any more.
+        if (IsDialogMessageA(DialogWindow, &message))
+            continue;
+        if (message.hwnd == nullptr && message.message == MSG_READ_REQUEST) {
+            ReadRequest *request = reinterpret_cast<ReadRequest *>(message.lParam);
+            request->result =
+                fread(request->buffer, request->elementSize, request->elementCount, request->stream);
+            ReleaseSemaphore(request->semaphore, 1, nullptr);
+            continue;
+        }
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    UiThreadId = 0;
+    return got == 0 && message.wParam != 0;
+}
+
+size_t ReadOnUiThread(void *buffer, size_t elementSize, size_t elementCount, FILE *stream)
+{
+    HANDLE semaphore = CreateSemaphoreA(nullptr, 0, 1, nullptr);
+    if (!semaphore)
+        return fread(buffer, elementSize, elementCount, stream);
+
+    ReadRequest request = {buffer, elementSize, elementCount, stream, 0, semaphore};
+    if (!PostThreadMessageA(UiThreadId, MSG_READ_REQUEST, 0, reinterpret_cast<LPARAM>(&request))) {
+        CloseHandle(semaphore);
+        return fread(buffer, elementSize, elementCount, stream);
+    }
+    WaitForSingleObject(semaphore, INFINITE);
+    CloseHandle(semaphore);
+    return request.result;
+}

@@ -1,0 +1,111 @@
+// The update chain: one posted message per step. A step logs what it works
+// on, runs its operation, and on success logs " OK", advances the bar and
+// posts its successor as its very last action, so at most one step message is
+// queued at any time. A failed operation has already shown its message; the
+// step then marks the update failed and closes the dialog.
+#include "dialog/dialog.h"
+
+#include "app/app.h"
+#include "discovery/discovery.h"
+#include "resource.h"
+
+#include <commctrl.h>
+
+namespace {
+
+void Log(HWND dialog, const char *text)
+{
+    SendMessageA(dialog, MSG_LOG_APPEND, 0, reinterpret_cast<LPARAM>(text));
+}
+
+void LogFileStart(HWND dialog, const char *path)
+{
+    Log(dialog, kLogFileOpen);
+    Log(dialog, path);
+    Log(dialog, kLogFileClose);
+}
+
+void Advance(HWND dialog, UINT next, LPARAM nextParam)
+{
+    Log(dialog, kLogOk);
+    SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_STEPIT, 0, 0);
+    PostMessageA(dialog, next, 0, nextParam);
+}
+
+void Fail(HWND dialog)
+{
+    updateFailed = 1;
+    PostMessageA(dialog, WM_CLOSE, 0, 0);
+}
+
+int RunOperation(const UpdateStep &step, const char *target)
+{
+    switch (step.operation) {
+    case StepOperation::RegistryEntries:
+        return ApplyRegistryEntries();
+    case StepOperation::ExtractChunk:
+        return ExtractChunkToFile(target, 0);
+    case StepOperation::BytePatches:
+        return ApplyBytePatches(target, BytePatchTableOf(step), step.recordCount);
+    }
+    return 0;
+}
+
+void RunSaveStep(HWND dialog, uint32_t index)
+{
+    if (index >= entryCount) {
+        PostMessageA(dialog, MSG_UPDATE_DONE, 0, 0);
+        return;
+    }
+    const char *file = entries[index];
+    LogFileStart(dialog, file);
+    if (ReplaceInFileKeepTimes(file, kSaveRuleReplacement, kSavePattern, kSaveRuleLength, 0, 1))
+        Advance(dialog, MSG_SAVE_STEP, static_cast<LPARAM>(index + 1));
+    else
+        Fail(dialog);
+}
+
+} // namespace
+
+const UpdateStep *FindUpdateStep(UINT message)
+{
+    for (const UpdateStep &step : kUpdateSteps)
+        if (step.message == message)
+            return &step;
+    return nullptr;
+}
+
+const BytePatch *BytePatchTableOf(const UpdateStep &step)
+{
+    unsigned table = 0;
+    for (const UpdateStep &other : kUpdateSteps) {
+        if (&other == &step)
+            return step.operation == StepOperation::BytePatches ? kBytePatchTables[table] : nullptr;
+        if (other.operation == StepOperation::BytePatches)
+            ++table;
+    }
+    return nullptr;
+}
+
+BOOL RunUpdateStep(HWND dialog, UINT message, LPARAM lParam)
+{
+    if (message == MSG_SAVE_STEP) {
+        RunSaveStep(dialog, static_cast<uint32_t>(lParam));
+        return TRUE;
+    }
+    const UpdateStep *step = FindUpdateStep(message);
+    if (!step)
+        return FALSE;
+
+    const char *target = step->target ? TargetPath(step->target) : nullptr;
+    if (target)
+        LogFileStart(dialog, target);
+    else
+        Log(dialog, kLogRegistry);
+
+    if (RunOperation(*step, target))
+        Advance(dialog, step->next, 0);
+    else
+        Fail(dialog);
+    return TRUE;
+}

@@ -1,0 +1,55 @@
+// The update dialog: the progress dialog's procedure and the chain of update
+// steps it runs, one posted window message per step, with the chain's
+// compiled-in data.
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+
+#include "patch/patch.h"
+
+// Private window messages of the progress dialog.
+constexpr UINT MSG_LOG_APPEND = WM_APP;          // lParam: text to append; sent
+constexpr UINT MSG_FIRST_STEP = WM_APP + 1;      // posted by WM_INITDIALOG
+constexpr UINT MSG_SAVE_STEP = WM_APP + 11;      // lParam: index into entries
+constexpr UINT MSG_UPDATE_DONE = WM_APP + 100;   // the chain has finished
+
+// Set by a failing step; the close that follows asks nothing.
+extern int updateFailed;
+// Set when the chain has finished; the exit code of the message loop.
+extern int updateDone;
+
+INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// ---------------------------------------------------------------------------
+// The chain.
+
+enum class StepOperation : uint8_t { RegistryEntries, ExtractChunk, BytePatches };
+
+struct UpdateStep {
+    UINT message;           // the step's private message
+    uint8_t target;         // entry of the target path table (0: none)
+    StepOperation operation;
+    uint16_t recordCount;   // byte-patch steps: records of their table
+    UINT next;              // message posted after success
+};
+
+constexpr unsigned kUpdateStepCount = 35;
+constexpr unsigned kBytePatchTableCount = 33;
+constexpr unsigned kBytePatchRecordCount = 500;
+
+extern const UpdateStep kUpdateSteps[kUpdateStepCount];
+
+// The byte-patch tables, back to back in step order, and one reference per
+// byte-patch step into that data.
+extern const BytePatch kBytePatchRecords[kBytePatchRecordCount];
+extern const BytePatch *const kBytePatchTables[kBytePatchTableCount];
+
+// The step handled by message, or null.
+const UpdateStep *FindUpdateStep(UINT message);
+// The table of a byte-patch step.
+const BytePatch *BytePatchTableOf(const UpdateStep &step);
+
+// Runs the step of message in the dialog (logging, operation, progress, next
+// message). Returns FALSE when message isn't a step of the chain.
+BOOL RunUpdateStep(HWND dialog, UINT message, LPARAM lParam);

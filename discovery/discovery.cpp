@@ -1,0 +1,136 @@
+// Reads "PATH" from the game's application key and lays out the target path
+// table in one zero-filled heap block: the directory first, then each entry
+// with room for the directory, a backslash, its relative path and a NUL.
+//
+// The directory area is one byte larger than the registry data, so a value
+// stored without its terminating NUL is terminated in place; no entry can then
+// outgrow its room. An empty value is refused like a missing one: it would
+// make every target path point at the root of the current drive.
+#include "discovery/discovery.h"
+
+#include "app/app.h"
+
+#include <direct.h>
+#include <stdlib.h>
+#include <string.h>
+
+const char *const kRelativeTargetPaths[kTargetEntryCount + 1] = {
+    nullptr,
+    "Contents\\QK_INFO.PAK",
+    "Contents\\INFO.PAK",
+    "Contents\\M_TITLE.PAK",
+    "missions\\miss01.lvl",
+    "missions\\miss02.lvl",
+    "missions\\miss03.lvl",
+    "missions\\miss04.lvl",
+    "missions\\miss05.lvl",
+    "missions\\miss06.lvl",
+    "missions\\miss07.lvl",
+    "missions\\miss08.lvl",
+    "missions\\miss09.lvl",
+    "missions\\miss10.lvl",
+    "missions\\miss11.lvl",
+    "missions\\miss12.lvl",
+    "missions\\miss13.lvl",
+    "missions\\miss14.lvl",
+    "missions\\miss15.lvl",
+    "missions\\miss16.lvl",
+    "missions\\miss17.lvl",
+    "missions\\miss18.lvl",
+    "missions\\miss19.lvl",
+    "missions\\miss20.lvl",
+    "missions\\muss18.lvl",
+    "training\\les01.lvl",
+    "training\\les02.lvl",
+    "training\\les03.lvl",
+    "training\\les04.lvl",
+    "training\\les05.lvl",
+    "training\\les06.lvl",
+    "training\\les07.lvl",
+    "training\\les08.lvl",
+    "profile\\DEF1.CFG",
+    "training\\les01.dsc",
+    "save\\*.SAV",
+};
+
+char *TargetPathTable = nullptr;
+
+namespace {
+
+char *entryStart[kTargetEntryCount + 1];
+
+} // namespace
+
+int LocateGameAndBuildPaths()
+{
+    RegistryKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return ShowError(kNotInstalled);
+
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExA(key, kGamePathValue, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        type != REG_SZ || size == 0)
+        return ShowError(kNotInstalled);
+
+    // Directory area: the registry data plus a terminator of our own.
+    size_t directoryRoom = static_cast<size_t>(size) + 1;
+    size_t blockSize = directoryRoom;
+    for (unsigned entry = 1; entry <= kTargetEntryCount; ++entry)
+        blockSize += directoryRoom + 1 + strlen(kRelativeTargetPaths[entry]);
+    char *block = static_cast<char *>(malloc(blockSize));
+    if (!block)
+        return ShowError(kOutOfMemory);
+    memset(block, 0, blockSize);
+
+    entryStart[0] = block;
+    char *next = block + directoryRoom;
+    for (unsigned entry = 1; entry <= kTargetEntryCount; ++entry) {
+        entryStart[entry] = next;
+        next += directoryRoom + 1 + strlen(kRelativeTargetPaths[entry]);
+    }
+
+    DWORD read = size;
+    if (RegQueryValueExA(key, kGamePathValue, nullptr, &type, reinterpret_cast<BYTE *>(block),
+                         &read) != ERROR_SUCCESS ||
+        type != REG_SZ) {
+        free(block);
+        return ShowError(kRegistryUnreadable);
+    }
+    key.Close();
+
+    const char *directory = block;
+    if (directory[0] == '\0') {
+        free(block);
+        return ShowError(kNotInstalled);
+    }
+
+    for (unsigned entry = 1; entry <= kTargetEntryCount; ++entry) {
+        char *path = entryStart[entry];
+        strcpy(path, directory);
+        strcat(path, "\\");
+        strcat(path, kRelativeTargetPaths[entry]);
+    }
+
+    if (_chdir(directory) != 0) {
+        ShowErrorF(kDirectoryNotFound, directory);
+        free(block);
+        return 0;
+    }
+
+    TargetPathTable = block;
+    return 1;
+}
+
+const char *TargetPath(unsigned entry)
+{
+    return entry <= kTargetEntryCount ? entryStart[entry] : nullptr;
+}
+
+void ReleaseTargetPathTable()
+{
+    free(TargetPathTable);
+    TargetPathTable = nullptr;
+    for (char *&start : entryStart)
+        start = nullptr;
+}

@@ -1,0 +1,36 @@
+// Installation discovery: finds the game's directory in the registry, builds the
+// table of full paths of every file the update touches, and makes the game
+// directory the current directory.
+#pragma once
+
+// The game's application key below HKEY_LOCAL_MACHINE and its value naming the
+// installation directory.
+constexpr char kGameKeyPath[] = "Software\\Microsoft\\DirectPlay\\Applications\\Vendrake2";
+constexpr char kGamePathValue[] = "PATH";
+
+// Entry numbers of the target path table. Entries 1 to 34 are target files,
+// 35 is the save-game wildcard; entry 0 is the installation directory.
+enum : unsigned {
+    kEntryInstallDirectory = 0,
+    kEntryMenuText = 3,
+    kEntrySaveWildcard = 35,
+    kTargetEntryCount = 35
+};
+
+// Relative paths of entries 1 to 35 (index 0 is unused).
+extern const char *const kRelativeTargetPaths[kTargetEntryCount + 1];
+
+// The table: one heap block holding the installation directory and entries
+// 1 to 35, null until LocateGameAndBuildPaths succeeds.
+extern char *TargetPathTable;
+
+// Reads the installation directory, builds the table and changes into the
+// directory. 1 on success; 0 after an error box, with nothing allocated.
+int LocateGameAndBuildPaths();
+
+// Full path of entry 1 to 35, or the installation directory for entry 0. Only
+// valid while the table is built.
+const char *TargetPath(unsigned entry);
+
+// Frees the table (the main flow does this once, at the end of the run).
+void ReleaseTargetPathTable();

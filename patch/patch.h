@@ -1,0 +1,135 @@
+// Patch operations: the file and registry changes that the update steps call.
+// Each returns 1 (or nonzero) to go on and 0 to stop, and reports its own
+// failures through the prompt set; callers add no message of their own.
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+#include <stdio.h>
+
+// ---------------------------------------------------------------------------
+// Payload and whole-file extraction.
+//
+// The payload is appended to the executable, behind everything else in it:
+//
+//     ... executable image ... | chunk n-1 | L(n-1) | ... | chunk 0 | L(0) |
+//                                          4 bytes LE            4 bytes LE
+//
+// Each chunk is its data followed by its length as a 32-bit little-endian word
+// (never 0). Chunks are counted from the end: index 0 was appended last. When
+// the file carries an Authenticode certificate table at its very end, the
+// payload ends where that table begins.
+
+// Full path of the running executable, as a new heap string; null when memory
+// runs out or the path doesn't fit. The caller frees it.
+char *GetOwnExePath();
+
+// Positions stream at the first data byte of chunk index and returns the
+// chunk's length; 0 after reporting a failure naming displayName.
+uint32_t LocatePayloadChunk(FILE *stream, uint32_t index, const char *displayName);
+
+// Creates every missing directory on the full file path; the working
+// directory is the same afterwards. 1 on success, 0 after a report.
+int EnsureDirectories(const char *path);
+
+// Writes chunk index as the whole content of targetPath. The copy goes to a
+// temporary file beside the target, which replaces the target only once it is
+// complete, so a failed copy leaves the old target as it was.
+int ExtractChunkToFile(const char *targetPath, uint32_t index);
+
+// ---------------------------------------------------------------------------
+// Byte pokes.
+
+#pragma pack(push, 1)
+struct BytePatch {
+    uint32_t offset; // absolute position in the file, a signed 32-bit seek
+    uint8_t value;
+};
+#pragma pack(pop)
+static_assert(sizeof(BytePatch) == 5, "BytePatch records are packed");
+
+// Writes each record's byte at its offset, in table order. 1 when all are
+// written; 0 after a report (records before the failing one stay written).
+int ApplyBytePatches(const char *path, const BytePatch *table, uint32_t count);
+
+// Patches path when it is an existing file, else extracts chunkIndex to
+// extractPath.
+int PatchOrExtract(const char *path, const BytePatch *table, uint32_t count, const char *extractPath,
+                   uint32_t chunkIndex);
+
+// ---------------------------------------------------------------------------
+// Pattern replacement with time-stamp keeping.
+
+// The saved-game rule: wherever "Procesor" stands in two consecutive
+// NUL-padded 9-byte fields, the first becomes "CPU".
+constexpr unsigned kSaveRuleLength = 18;
+extern const unsigned char kSaveRuleReplacement[kSaveRuleLength];
+extern const unsigned char kSavePattern[kSaveRuleLength];
+
+// Replaces every occurrence, left to right and without overlap. 1 if any was
+// replaced.
+int ReplaceInBuffer(unsigned char *buffer, size_t size, const unsigned char *replacement,
+                    const unsigned char *pattern, unsigned length);
+
+// Rewrites fileName in place as one left-to-right pass over the whole file
+// would, reading it in 4,096-byte blocks and writing back only what changed.
+int ReplaceInFile(const char *fileName, const unsigned char *replacement, const unsigned char *pattern,
+                  unsigned length, int failHard);
+
+// ReplaceInFile on one named file, with its three time stamps put back
+// afterwards when keepTimes is set.
+int ReplaceInFileKeepTimes(const char *fileName, const unsigned char *replacement,
+                           const unsigned char *pattern, unsigned length, int failHard, int keepTimes);
+
+// ReplaceInFile (and the time stamps) for every file the wildcard matches.
+int ReplaceInMatchingFiles(const char *wildcard, const unsigned char *replacement,
+                           const unsigned char *pattern, unsigned length, int failHard, int keepTimes);
+
+int RestoreFileTimes(const char *fileName, const FILETIME *creationTime, const FILETIME *lastAccessTime,
+                     const FILETIME *lastWriteTime, int failHard);
+
+// Resolves the wildcard's directory and calls visit with the full name of every
+// match that isn't a directory, in the order the file system delivers them.
+// 1 when the walk ends normally (also without any match); 0, or the answer to
+// a report, when it stops.
+typedef int (*MatchVisitor)(const char *fullName, const WIN32_FIND_DATAA &found, void *context);
+int WalkMatchingFiles(const char *wildcard, int failHard, MatchVisitor visit, void *context);
+
+// 1 if path names an existing non-directory.
+int IsExistingFile(const char *path);
+// FILE_ATTRIBUTE_DIRECTORY (16) if path names an existing directory, else 0.
+int IsExistingDirectory(const char *path);
+
+// ---------------------------------------------------------------------------
+// The saved-game list: heap copies of full file names in enumeration order,
+// entries[entryCount] is null. Empty (entries null) at start.
+
+extern char **entries;
+extern uint32_t entryCount;
+
+int AppendToFileList(const char *fileName, const unsigned char *replacement, const unsigned char *pattern,
+                     unsigned length, int failHard);
+int CollectMatchingFiles(const char *wildcard, const unsigned char *replacement,
+                         const unsigned char *pattern, unsigned length, int failHard, int keepTimes);
+
+// Frees every entry, last to first, then the array; the list is empty after.
+void ReleaseFileList();
+
+// ---------------------------------------------------------------------------
+// Registry entries.
+
+struct RegistryEntry {
+    HKEY rootKey;
+    const char *subkey;
+    const char *valueName;
+    DWORD valueType;
+    const char *data;
+};
+
+extern const RegistryEntry kRegistryEntries[1];
+
+// Writes the release's table.
+int ApplyRegistryEntries();
+// Writes the given table, record by record: REG_SZ values only, keys opened,
+// never created.
+int ApplyRegistryTable(const RegistryEntry *table, size_t count);
