@@ -61,10 +61,13 @@ int CollectMatchingFiles(const char *wildcard, const unsigned char *replacement,
                          const unsigned char *pattern, unsigned length, int failHard, int)
 {
     CollectJob job = {replacement, pattern, length, failHard};
-    if (WalkMatchingFiles(wildcard, failHard, CollectMatch, &job))
+    bool enumerated;
+    if (WalkMatchingFiles(wildcard, failHard, CollectMatch, &job, &enumerated))
         return 1;
-    // A stopped walk leaves no list behind, not even names that stood in it
-    // before the call.
-    ReleaseFileList();
+    // A walk stopped on the way leaves no list behind, not even names that
+    // stood in it before the call; a wildcard that can't be resolved leaves
+    // the list as it was.
+    if (enumerated)
+        ReleaseFileList();
     return 0;
 }

@@ -91,9 +91,11 @@ int RestoreFileTimes(const char *fileName, const FILETIME *creationTime, const F
 // Resolves the wildcard's directory and calls visit with the full name of every
 // match that isn't a directory, in the order the file system delivers them.
 // 1 when the walk ends normally (also without any match); 0, or the answer to
-// a report, when it stops.
+// a report, when it stops. *enumerated says whether the enumeration began (the
+// wildcard could be resolved).
 typedef int (*MatchVisitor)(const char *fullName, const WIN32_FIND_DATAA &found, void *context);
-int WalkMatchingFiles(const char *wildcard, int failHard, MatchVisitor visit, void *context);
+int WalkMatchingFiles(const char *wildcard, int failHard, MatchVisitor visit, void *context,
+                      bool *enumerated = nullptr);
 
 // 1 if path names an existing non-directory.
 int IsExistingFile(const char *path);

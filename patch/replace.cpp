@@ -163,8 +163,11 @@ int ReplaceInFileKeepTimes(const char *fileName, const unsigned char *replacemen
     return 1;
 }
 
-int WalkMatchingFiles(const char *wildcard, int failHard, MatchVisitor visit, void *context)
+int WalkMatchingFiles(const char *wildcard, int failHard, MatchVisitor visit, void *context,
+                      bool *enumerated)
 {
+    if (enumerated)
+        *enumerated = false;
     char prefix[MAX_PATH];
     DWORD resolved = GetFullPathNameA(wildcard, MAX_PATH, prefix, nullptr);
     if (resolved == 0 || resolved >= MAX_PATH)
@@ -178,6 +181,8 @@ int WalkMatchingFiles(const char *wildcard, int failHard, MatchVisitor visit, vo
     else
         prefix[0] = '\0';
     size_t prefixLength = strlen(prefix);
+    if (enumerated)
+        *enumerated = true;
 
     WIN32_FIND_DATAA found;
     FindSearch search(wildcard, &found);

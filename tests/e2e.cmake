@@ -1,0 +1,23 @@
+# End-to-end tests: the real dist/patch.exe started and worked from outside by
+# the UI driver, against sample installations and Wine's real registry. Each
+# launch of the updater is slow under Wine, so each ctest entry groups a few
+# cases; they all share the game's registry key and never run in parallel.
+# They open windows: run them with a display (start_display in scripts/wine-env).
+add_executable(e2e_tests e2e_test.cpp test_support.cpp)
+target_compile_options(e2e_tests PRIVATE ${TEST_COMPILE_OPTIONS})
+target_include_directories(e2e_tests PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_definitions(e2e_tests PRIVATE ${TEST_PATH_DEFINITIONS})
+# update_dialog for the chain's tables and the target paths; app/app.h for
+# the texts.
+target_link_libraries(e2e_tests PRIVATE uidriver_core update_dialog advapi32 gtest_main)
+target_link_options(e2e_tests PRIVATE ${TEST_LINK_OPTIONS})
+add_dependencies(e2e_tests dist)
+
+function(e2e_test_group name filter)
+    add_test(NAME e2e.${name} COMMAND e2e_tests --gtest_filter=${filter})
+    set_tests_properties(e2e.${name} PROPERTIES TIMEOUT 900 RESOURCE_LOCK registry LABELS e2e)
+endfunction()
+
+e2e_test_group(startup "StartUp.*")
+e2e_test_group(dialog "ProgressDialog.*")
+e2e_test_group(update "Update.*")

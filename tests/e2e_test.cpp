@@ -1,0 +1,711 @@
+// End-to-end tests: the real dist/patch.exe, started and worked from outside by
+// the UI driver as a player would, against sample installations laid out in a
+// temporary directory and the game's key in Wine's real registry.
+//
+// Every launch of the updater is slow under Wine here, so each test makes as
+// few launches as it can and checks everything one launch shows: the boxes,
+// the dialog's snapshots, the transcript and, afterwards, every byte of the
+// installation and the registry.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "dialog/dialog.h"
+#include "discovery/discovery.h"
+#include "tests/test_support.h"
+#include "tools/driver.h"
+
+namespace
+{
+
+// What the update writes as the "Guid" value.
+constexpr char kGuid[] = "{7B3D0A52-4E19-4C86-A0F1-93D25E6B8C14}";
+
+// The target files in the order the chain patches them: the menu texts are
+// replaced first, then the byte patches run over the other entries in order.
+const std::vector<unsigned> kChainTargets = {3,  1,  2,  4,  5,  6,  7,  8,  9,  10, 11, 12,
+                                             13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24,
+                                             25, 26, 27, 28, 29, 30, 31, 32, 33, 34};
+constexpr unsigned kEntryMiss05 = 8;
+
+// ---------------------------------------------------------------------------
+// The game's registry key.
+
+struct RegistryValue {
+    bool present = false;
+    DWORD type = REG_NONE;
+    std::string data;
+};
+
+// The registry view the updater sees: a 32-bit updater reads HKLM\Software
+// through the 32-bit view, which is not the one of a 64-bit test program.
+REGSAM UpdaterView()
+{
+    DWORD type = 0;
+    if (!GetBinaryTypeA(DIST_EXE, &type))
+        return 0;
+    return type == SCS_64BIT_BINARY ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+}
+
+bool GameKeyExists()
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, KEY_QUERY_VALUE | UpdaterView(), &key) !=
+        ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+RegistryValue ReadGameValue(const char *name)
+{
+    RegistryValue value;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, KEY_QUERY_VALUE | UpdaterView(), &key) !=
+        ERROR_SUCCESS)
+        return value;
+    DWORD size = 0;
+    if (RegQueryValueExA(key, name, nullptr, &value.type, nullptr, &size) == ERROR_SUCCESS) {
+        value.data.resize(size);
+        if (RegQueryValueExA(key, name, nullptr, &value.type, reinterpret_cast<BYTE *>(&value.data[0]),
+                             &size) == ERROR_SUCCESS) {
+            value.present = true;
+            value.data.resize(size);
+        }
+    }
+    RegCloseKey(key);
+    return value;
+}
+
+void RemoveGameKey()
+{
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kGameKeyPath, UpdaterView(), 0);
+}
+
+void WriteGameValue(const char *name, const RegistryValue &value)
+{
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, nullptr, 0, KEY_SET_VALUE | UpdaterView(),
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    if (value.present)
+        RegSetValueExA(key, name, 0, value.type, reinterpret_cast<const BYTE *>(value.data.data()),
+                       static_cast<DWORD>(value.data.size()));
+    else
+        RegDeleteValueA(key, name);
+    RegCloseKey(key);
+}
+
+// Sets up the game's key for one test and puts back what was there before.
+class GameKeyGuard
+{
+  public:
+    GameKeyGuard() : existed_(GameKeyExists()), path_(ReadGameValue("PATH")), guid_(ReadGameValue("Guid")) {}
+    ~GameKeyGuard()
+    {
+        if (!existed_) {
+            RemoveGameKey();
+            return;
+        }
+        WriteGameValue("PATH", path_);
+        WriteGameValue("Guid", guid_);
+    }
+    // "PATH" names directory, as REG_SZ with its terminator; no "Guid".
+    void Install(const std::string &directory)
+    {
+        WriteGameValue("PATH", {true, REG_SZ, directory + '\0'});
+        WriteGameValue("Guid", {});
+    }
+    void Remove() { RemoveGameKey(); }
+
+  private:
+    bool existed_;
+    RegistryValue path_;
+    RegistryValue guid_;
+};
+
+// ---------------------------------------------------------------------------
+// Files.
+
+// Every file below a directory: path relative to it -> content.
+using Tree = std::map<std::string, std::string>;
+
+void CollectTree(const std::string &root, const std::string &relative, Tree &tree)
+{
+    WIN32_FIND_DATAA found;
+    std::string directory = relative.empty() ? root : root + "\\" + relative;
+    HANDLE search = FindFirstFileA((directory + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name = found.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        std::string path = relative.empty() ? name : relative + "\\" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            CollectTree(root, path, tree);
+        else
+            tree[path] = ReadFileBytes(root + "\\" + path);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+Tree ReadTree(const std::string &root)
+{
+    Tree tree;
+    CollectTree(root, "", tree);
+    return tree;
+}
+
+FILETIME FileTimeOf(WORD year, WORD minute)
+{
+    SYSTEMTIME system = {};
+    system.wYear = year;
+    system.wMonth = 3;
+    system.wDay = 14;
+    system.wHour = 15;
+    system.wMinute = minute;
+    FILETIME time;
+    SystemTimeToFileTime(&system, &time);
+    return time;
+}
+
+uint64_t LastWriteTime(const std::string &path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+           data.ftLastWriteTime.dwLowDateTime;
+}
+
+uint64_t AsNumber(const FILETIME &time)
+{
+    return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+std::string Pseudorandom(size_t size, uint32_t seed)
+{
+    std::string bytes(size, '\0');
+    uint32_t state = seed * 2654435761u + 1;
+    for (char &byte : bytes) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
+std::vector<std::string> SplitLines(const std::string &log)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < log.size()) {
+        size_t end = log.find("\r\n", start);
+        if (end == std::string::npos) {
+            lines.push_back(log.substr(start));
+            break;
+        }
+        lines.push_back(log.substr(start, end + 2 - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+bool StartsWith(const std::string &text, const std::string &prefix)
+{
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// ---------------------------------------------------------------------------
+// A sample installation: every target file with deterministic content, and
+// saved games in save\, each with old time stamps.
+
+// The saved-game rule: where "Procesor" stands in two consecutive 9-byte
+// fields, the first becomes "CPU".
+const std::string kTwoFields("Procesor\0Procesor\0", 18);
+const std::string kRewritten("CPU\0\0\0\0\0\0Procesor\0", 18);
+
+class Installation
+{
+  public:
+    // The directory has a space and Polish letters: it must reach the boxes
+    // and the log byte for byte.
+    explicit Installation(unsigned saveCount) : directory_(temp_ / "Gry Łódź\\Vendrake II PL")
+    {
+        for (unsigned entry = 1; entry < kEntrySaveWildcard; ++entry) {
+            // The menu texts are longer than their replacement, so a replacement
+            // that only overwrites the start shows.
+            size_t size = entry == kEntryMenuText ? 100000 : 64 * 1024;
+            original_[kRelativeTargetPaths[entry]] = Pseudorandom(size, entry);
+        }
+        for (unsigned i = 0; i < saveCount; ++i) {
+            char name[32];
+            snprintf(name, sizeof name, "gra%03u.SAV", i);
+            MakeSavedGame(name, i);
+        }
+        for (const auto &file : original_) {
+            std::string path = directory_ + "\\" + file.first;
+            MakeDirectories(path.substr(0, path.rfind('\\')));
+            WriteFileBytes(path, file.second);
+        }
+        for (const auto &save : updatedSaves_) {
+            HANDLE file = CreateFileA(Path(save.first).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+            FILETIME creation = FileTimeOf(2001, 1), access = FileTimeOf(2002, 2),
+                     write = FileTimeOf(2003, 3);
+            SetFileTime(file, &creation, &access, &write);
+            CloseHandle(file);
+        }
+        // The order in which the file system delivers the saved games, the
+        // order the updater takes them in.
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((directory_ + "\\save\\*.SAV").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do
+                saveOrder_.push_back(std::string("save\\") + found.cFileName);
+            while (FindNextFileA(search, &found));
+            FindClose(search);
+        }
+    }
+
+    const std::string &Directory() const { return directory_; }
+    std::string Path(const std::string &relative) const { return directory_ + "\\" + relative; }
+    std::string TargetPath(unsigned entry) const { return Path(kRelativeTargetPaths[entry]); }
+    const Tree &Original() const { return original_; }
+    // Relative names of the saved games in enumeration order.
+    const std::vector<std::string> &SaveOrder() const { return saveOrder_; }
+    const std::string &UpdatedSave(const std::string &relative) const { return updatedSaves_.at(relative); }
+
+    // The installation after the first `steps` steps of the chain and the
+    // first `saves` saved games.
+    Tree Expected(unsigned steps, unsigned saves) const
+    {
+        Tree tree = original_;
+        std::string menuText = ReadFileBytes(MENU_TEXT);
+        unsigned table = 0;
+        for (unsigned i = 0; i < kUpdateStepCount; ++i) {
+            const UpdateStep &step = kUpdateSteps[i];
+            if (i < steps && step.operation == StepOperation::ExtractChunk)
+                tree[kRelativeTargetPaths[step.target]] = menuText;
+            if (step.operation != StepOperation::BytePatches)
+                continue;
+            if (i < steps) {
+                std::string &bytes = tree[kRelativeTargetPaths[step.target]];
+                for (unsigned r = 0; r < step.recordCount; ++r) {
+                    const BytePatch &record = kBytePatchTables[table][r];
+                    if (record.offset >= bytes.size())
+                        bytes.resize(record.offset + 1, '\0');
+                    bytes[record.offset] = static_cast<char>(record.value);
+                }
+            }
+            ++table;
+        }
+        for (unsigned i = 0; i < saves && i < saveOrder_.size(); ++i)
+            tree[saveOrder_[i]] = updatedSaves_.at(saveOrder_[i]);
+        return tree;
+    }
+
+    // The log after `steps` completed steps of the chain and `saves` saved
+    // games, each line as the updater writes it.
+    std::string ExpectedLog(unsigned steps, unsigned saves) const
+    {
+        std::string log;
+        if (steps > 0)
+            log += std::string(kLogRegistry) + kLogOk;
+        for (unsigned i = 1; i < steps && i <= kChainTargets.size(); ++i)
+            log += FileLine(TargetPath(kChainTargets[i - 1])) + kLogOk;
+        for (unsigned i = 0; i < saves && i < saveOrder_.size(); ++i)
+            log += FileLine(Path(saveOrder_[i])) + kLogOk;
+        return log;
+    }
+    static std::string FileLine(const std::string &path) { return kLogFileOpen + path + kLogFileClose; }
+
+  private:
+    // A saved game of three blocks and a bit: the two-field "Procesor" at the
+    // start, across the first 4,096-byte boundary and twice back to back, and
+    // two near misses that stay as they are. The filler is lower case, so it
+    // can't form a match by itself.
+    void MakeSavedGame(const std::string &name, unsigned index)
+    {
+        std::string original(3 * 4096 + 500, '\0');
+        for (size_t i = 0; i < original.size(); ++i)
+            original[i] = static_cast<char>('a' + (i * 7 + index) % 26);
+        std::string updated = original;
+        auto put = [&](size_t offset, const std::string &before, const std::string &after) {
+            original.replace(offset, before.size(), before);
+            updated.replace(offset, after.size(), after);
+        };
+        put(64, kTwoFields, kRewritten);
+        put(4096 - 7, kTwoFields, kRewritten);
+        put(8192 + 100, kTwoFields, kRewritten);
+        put(8192 + 118, kTwoFields, kRewritten);
+        const std::string nearMiss("Procesor\0Procesox\0", 18);
+        put(8192 + 400, nearMiss, nearMiss);
+        const std::string oneField("Procesor\0", 9);
+        put(3 * 4096 + 10, oneField, oneField);
+        std::string relative = "save\\" + name;
+        original_[relative] = original;
+        updatedSaves_[relative] = updated;
+    }
+
+    TempDir temp_;
+    std::string directory_;
+    Tree original_;
+    std::map<std::string, std::string> updatedSaves_;
+    std::vector<std::string> saveOrder_;
+};
+
+// ---------------------------------------------------------------------------
+// Running the updater.
+
+// The transcript, with when each box and snapshot was seen (ms after the start).
+std::string Transcript(const DriverResult &result)
+{
+    std::string text = "transcript:\n";
+    for (const std::string &line : result.lines)
+        text += "  " + line + "\n";
+    text += "times:";
+    for (const BoxRecord &box : result.boxes)
+        text += " box@" + std::to_string(box.milliseconds);
+    for (const DialogSnapshot &snapshot : result.snapshots)
+        text += " snapshot@" + std::to_string(snapshot.milliseconds);
+    text += "\n";
+    if (!result.error.empty())
+        text += "driver: " + result.error + "\n";
+    return text;
+}
+
+DriverResult RunUpdater(const std::vector<std::string> &answers, const std::vector<std::string> &actions,
+                        const std::string &arguments = "")
+{
+    DriverOptions options;
+    options.exe = DIST_EXE;
+    options.arguments = arguments;
+    options.answers = answers;
+    options.actions = actions;
+    options.timeoutSeconds = 600;
+    DriverResult result = RunDriver(options);
+    // E2E_TRANSCRIPTS=1 shows every run, also those that pass.
+    if (getenv("E2E_TRANSCRIPTS"))
+        printf("%s", Transcript(result).c_str());
+    return result;
+}
+
+std::string ExpectedBoxLine(const std::string &text, const char *buttons, const char *owner,
+                            const char *answer)
+{
+    return "box caption=" + QuoteForTranscript(kCaption) + " text=" + QuoteForTranscript(text) +
+           " buttons=" + buttons + " owner=" + owner + " answer=" + answer;
+}
+
+void ExpectBox(const BoxRecord &box, const std::string &text, const char *buttons, const char *owner)
+{
+    EXPECT_EQ(box.caption, kCaption);
+    EXPECT_EQ(box.text, text);
+    EXPECT_EQ(box.buttons, buttons);
+    EXPECT_EQ(box.owner, owner);
+}
+
+void ExpectRunningState(const DialogSnapshot &dialog, int saves)
+{
+    EXPECT_EQ(dialog.title, kCaption);
+    EXPECT_EQ(dialog.status, kStatusRunning);
+    EXPECT_EQ(dialog.button, kFinishButton);
+    EXPECT_FALSE(dialog.buttonEnabled);
+    EXPECT_EQ(dialog.rangeLow, 0);
+    EXPECT_EQ(dialog.rangeHigh, 35 + saves);
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(Transcript, QuotesEveryByteAsAscii)
+{
+    EXPECT_EQ(QuoteForTranscript("a \"b\" \\ c\r\n\t\x01\x7f"), "\"a \\\"b\\\" \\\\ c\\r\\n\\x09\\x01\x7f\"");
+    EXPECT_EQ(QuoteForTranscript(std::string("\0\x80\xf1\xff", 4)), "\"\\x00\\x80\\xF1\\xFF\"");
+    EXPECT_EQ(QuoteForTranscript(""), "\"\"");
+}
+
+// The confirmation names the directory exactly as the registry holds it, has
+// no owner, and No ends the run leaving everything as it was; arguments on the
+// command line change nothing.
+TEST(StartUp, NoLeavesEverythingAsItWasWithAndWithoutArguments)
+{
+    GameKeyGuard key;
+    Installation installation(2);
+    key.Install(installation.Directory());
+    const std::string question = Formatted(kConfirmUpdate, installation.Directory());
+    const std::vector<std::string> expectedLines = {ExpectedBoxLine(question, "yes,no", "none", "no"),
+                                                    "exit 0"};
+
+    DriverResult plain = RunUpdater({"no"}, {"wait-exit"});
+    DriverResult withArguments = RunUpdater({"no"}, {"wait-exit"}, "/S --silent \"C:\\Inny katalog\" -y 1");
+
+    for (const DriverResult *result : {&plain, &withArguments}) {
+        SCOPED_TRACE(Transcript(*result));
+        EXPECT_EQ(result->error, "");
+        EXPECT_FALSE(result->timedOut);
+        EXPECT_EQ(result->exitCode, 0);
+        ASSERT_EQ(result->boxes.size(), 1u);
+        ExpectBox(result->boxes[0], question, "yes,no", "none");
+        EXPECT_FALSE(result->boxes[0].dialogSeen);
+        EXPECT_EQ(result->lines, expectedLines);
+    }
+
+    EXPECT_TRUE(ReadTree(installation.Directory()) == installation.Original())
+        << "the installation changed after No";
+    for (const std::string &save : installation.SaveOrder())
+        EXPECT_EQ(LastWriteTime(installation.Path(save)), AsNumber(FileTimeOf(2003, 3))) << save;
+    EXPECT_FALSE(ReadGameValue("Guid").present);
+    RegistryValue path = ReadGameValue("PATH");
+    EXPECT_EQ(path.type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(path.data, installation.Directory() + '\0');
+}
+
+// Without the game's key, or with a directory that doesn't exist, the run
+// ends with the matching error box (no owner) and exit code 0.
+TEST(StartUp, DiscoveryFailuresEndWithTheirMessage)
+{
+    GameKeyGuard key;
+    key.Remove();
+    DriverResult noKey = RunUpdater({"ok"}, {"wait-exit"});
+    {
+        SCOPED_TRACE(Transcript(noKey));
+        EXPECT_EQ(noKey.error, "");
+        EXPECT_EQ(noKey.exitCode, 0);
+        ASSERT_EQ(noKey.boxes.size(), 1u);
+        ExpectBox(noKey.boxes[0], kNotInstalled, "ok", "none");
+        EXPECT_EQ(noKey.lines,
+                  (std::vector<std::string>{ExpectedBoxLine(kNotInstalled, "ok", "none", "ok"), "exit 0"}));
+        EXPECT_FALSE(GameKeyExists()) << "the key was created";
+    }
+
+    TempDir temp;
+    const std::string missing = temp / "Gry Łódź\\Vendrake II PL";
+    key.Install(missing);
+    DriverResult noDirectory = RunUpdater({"ok"}, {"wait-exit"});
+    {
+        SCOPED_TRACE(Transcript(noDirectory));
+        const std::string message = Formatted(kDirectoryNotFound, missing);
+        EXPECT_EQ(noDirectory.error, "");
+        EXPECT_EQ(noDirectory.exitCode, 0);
+        ASSERT_EQ(noDirectory.boxes.size(), 1u);
+        ExpectBox(noDirectory.boxes[0], message, "ok", "none");
+        EXPECT_EQ(noDirectory.lines,
+                  (std::vector<std::string>{ExpectedBoxLine(message, "ok", "none", "ok"), "exit 0"}));
+        EXPECT_FALSE(PathExists(missing));
+        EXPECT_FALSE(ReadGameValue("Guid").present);
+    }
+}
+
+// Yes opens the dialog centred on the desktop in its running state. The close
+// box asks before cancelling (No keeps the dialog, Yes ends the run), and Esc
+// does nothing.
+//
+// Timing: the chain keeps running underneath the question box. With this many
+// saved games it runs far longer under Wine here than the driver needs up to
+// the second close box (measured: ~0.3 s a saved game, so over a minute, against a few
+// seconds). The first close box follows the first sight of the dialog at
+// once, and its question is asked before any file step can have run: the
+// chain's first message was posted before the dialog showed. Should the chain
+// still have finished before the second close box (the snapshot right before it
+// tells), the dialog must close without a question.
+TEST(ProgressDialog, OpensCentredAndAsksBeforeCancelling)
+{
+    constexpr unsigned kSaves = 200;
+    GameKeyGuard key;
+    Installation installation(kSaves);
+    key.Install(installation.Directory());
+
+    DriverResult result =
+        RunUpdater({"yes", "no", "yes"}, {"dialog", "close-box", "snapshot", "escape", "sleep:1000",
+                                          "snapshot", "close-box", "wait-gone", "wait-exit"});
+    SCOPED_TRACE(Transcript(result));
+    const std::string fullLog = installation.ExpectedLog(kUpdateStepCount, kSaves);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 0);
+    ASSERT_EQ(result.snapshots.size(), 3u);
+    ASSERT_GE(result.boxes.size(), 2u);
+    ExpectBox(result.boxes[0], Formatted(kConfirmUpdate, installation.Directory()), "yes,no", "none");
+
+    // Opened: centred, truncating division as the desktop's size and the
+    // dialog's size give it.
+    const DialogSnapshot &opened = result.snapshots[0];
+    ExpectRunningState(opened, kSaves);
+    EXPECT_TRUE(StartsWith(fullLog, opened.log)) << "log so far: " << opened.log;
+    long width = opened.right - opened.left, height = opened.bottom - opened.top;
+    EXPECT_GT(width, 0);
+    EXPECT_GT(height, 0);
+    EXPECT_EQ(opened.left, opened.desktopLeft + ((opened.desktopRight - opened.desktopLeft) - width) / 2);
+    EXPECT_EQ(opened.top, opened.desktopTop + ((opened.desktopBottom - opened.desktopTop) - height) / 2);
+
+    // The first close box: the question, owned by the dialog, asked while the
+    // update runs; the registry step had run already, nothing else needs to.
+    const BoxRecord &firstQuestion = result.boxes[1];
+    ExpectBox(firstQuestion, kCancelQuestion, "yes,no", "dialog");
+    EXPECT_EQ(firstQuestion.answer, "no");
+    ASSERT_TRUE(firstQuestion.dialogSeen);
+    EXPECT_TRUE(StartsWith(firstQuestion.dialog.log, std::string(kLogRegistry) + kLogOk));
+    EXPECT_TRUE(StartsWith(fullLog, firstQuestion.dialog.log));
+
+    // No: the dialog stays. Esc: the dialog stays, no question.
+    const DialogSnapshot &afterNo = result.snapshots[1];
+    const DialogSnapshot &afterEscape = result.snapshots[2];
+    for (const DialogSnapshot *dialog : {&afterNo, &afterEscape}) {
+        EXPECT_EQ(dialog->title, kCaption);
+        EXPECT_EQ(dialog->left, opened.left);
+        EXPECT_EQ(dialog->top, opened.top);
+        EXPECT_TRUE(StartsWith(fullLog, dialog->log));
+    }
+    // Nothing shows between the snapshot after No and the one after Esc.
+    auto afterEscapeLine = std::find(result.lines.rbegin(), result.lines.rend(), DialogLine(afterEscape));
+    ASSERT_NE(afterEscapeLine, result.lines.rend());
+    ASSERT_NE(afterEscapeLine + 1, result.lines.rend());
+    EXPECT_EQ(*(afterEscapeLine + 1), DialogLine(afterNo)) << "something came between No and Esc's end";
+
+    std::vector<std::string> saves = installation.SaveOrder();
+    unsigned rewritten = 0;
+    while (rewritten < saves.size() &&
+           ReadFileBytes(installation.Path(saves[rewritten])) == installation.UpdatedSave(saves[rewritten]))
+        ++rewritten;
+
+    if (afterEscape.status == kStatusRunning) {
+        // The second close box, answered Yes, ends the run where the chain
+        // stood: the saved games are rewritten up to some point and not after.
+        EXPECT_EQ(result.error, "");
+        ASSERT_EQ(result.boxes.size(), 3u);
+        ExpectBox(result.boxes[2], kCancelQuestion, "yes,no", "dialog");
+        EXPECT_EQ(result.boxes[2].answer, "yes");
+        EXPECT_LT(rewritten, saves.size()) << "the chain ran on to the end after Yes";
+        for (unsigned i = rewritten; i < saves.size(); ++i)
+            EXPECT_EQ(ReadFileBytes(installation.Path(saves[i])), installation.Original().at(saves[i]))
+                << saves[i];
+    } else {
+        // The update finished before the second close box: it closes at once.
+        EXPECT_EQ(afterEscape.status, kStatusDone);
+        EXPECT_EQ(result.boxes.size(), 2u);
+        EXPECT_NE(result.error.find("1 answer(s) left unused"), std::string::npos);
+        EXPECT_EQ(rewritten, saves.size());
+    }
+    EXPECT_EQ(result.lines.back(), "exit 0");
+    RegistryValue guid = ReadGameValue("Guid");
+    EXPECT_TRUE(guid.present);
+    EXPECT_EQ(guid.data, std::string(kGuid) + '\0');
+}
+
+// The whole update with three saved games, then the button: every step in the
+// log, the bar full, the finished state, and every byte of the installation and
+// the registry value as the update leaves them.
+TEST(Update, FullUpdateWithThreeSavedGames)
+{
+    constexpr unsigned kSaves = 3;
+    GameKeyGuard key;
+    Installation installation(kSaves);
+    key.Install(installation.Directory());
+
+    DriverResult result = RunUpdater({"yes"}, {"dialog", "wait-done", "press-finish", "wait-exit"});
+    SCOPED_TRACE(Transcript(result));
+    EXPECT_EQ(result.error, "");
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 0);
+    ASSERT_EQ(result.boxes.size(), 1u) << "only the confirmation; the button closes without a question";
+    ASSERT_EQ(result.snapshots.size(), 2u);
+
+    const std::string fullLog = installation.ExpectedLog(kUpdateStepCount, kSaves);
+    const DialogSnapshot &opened = result.snapshots[0];
+    EXPECT_EQ(opened.title, kCaption);
+    EXPECT_EQ(opened.button, kFinishButton);
+    EXPECT_EQ(opened.rangeLow, 0);
+    EXPECT_EQ(opened.rangeHigh, 38);
+    EXPECT_TRUE(StartsWith(fullLog, opened.log)) << "log so far: " << opened.log;
+    if (opened.status == kStatusRunning) {
+        EXPECT_FALSE(opened.buttonEnabled);
+    }
+
+    const DialogSnapshot &done = result.snapshots[1];
+    EXPECT_EQ(SplitLines(done.log), SplitLines(fullLog));
+    EXPECT_EQ(done.log, fullLog);
+    EXPECT_EQ(done.title, kCaption);
+    EXPECT_EQ(done.status, kStatusDone);
+    EXPECT_EQ(done.button, kFinishButton);
+    EXPECT_TRUE(done.buttonEnabled);
+    EXPECT_TRUE(done.buttonFocused);
+    EXPECT_EQ(done.rangeLow, 0);
+    EXPECT_EQ(done.rangeHigh, 38);
+    EXPECT_EQ(done.position, 38);
+    EXPECT_EQ(result.lines.back(), "exit 0");
+
+    RegistryValue guid = ReadGameValue("Guid");
+    EXPECT_TRUE(guid.present);
+    EXPECT_EQ(guid.type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(guid.data.size(), 39u);
+    EXPECT_EQ(guid.data, std::string(kGuid) + '\0');
+
+    // Time stamps first: reading a file may move its access time.
+    for (const std::string &save : installation.SaveOrder())
+        EXPECT_EQ(LastWriteTime(installation.Path(save)), AsNumber(FileTimeOf(2003, 3))) << save;
+    Tree actual = ReadTree(installation.Directory());
+    Tree expected = installation.Expected(kUpdateStepCount, kSaves);
+    EXPECT_EQ(actual.size(), expected.size()) << "files were added or removed";
+    for (const auto &file : expected) {
+        auto found = actual.find(file.first);
+        ASSERT_NE(found, actual.end()) << file.first;
+        EXPECT_TRUE(found->second == file.second) << file.first << " differs";
+    }
+    EXPECT_TRUE(actual.at("Contents\\M_TITLE.PAK") == ReadFileBytes(MENU_TEXT));
+}
+
+// A target missing in the middle of the chain: its error box, owned by the
+// dialog, while the bar stands at the steps done; then the dialog closes with
+// no question; the steps before stay done and nothing after is touched.
+TEST(Update, MissingTargetStopsTheChain)
+{
+    constexpr unsigned kSaves = 2;
+    GameKeyGuard key;
+    Installation installation(kSaves);
+    key.Install(installation.Directory());
+    const std::string missing = installation.TargetPath(kEntryMiss05);
+    ASSERT_TRUE(DeleteFileA(missing.c_str()));
+    // Step k of the chain (registry step first) fails; k - 1 steps are done.
+    unsigned failing = 0;
+    while (kChainTargets[failing] != kEntryMiss05)
+        ++failing;
+    const unsigned stepsDone = failing + 1;
+
+    DriverResult result = RunUpdater({"yes", "ok"}, {"dialog", "wait-gone", "wait-exit"});
+    SCOPED_TRACE(Transcript(result));
+    EXPECT_EQ(result.error, "");
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 0);
+    ASSERT_EQ(result.boxes.size(), 2u) << "no cancel question after the failure";
+    const BoxRecord &failure = result.boxes[1];
+    ExpectBox(failure, Formatted(kCannotOpen, missing), "ok", "dialog");
+    ASSERT_TRUE(failure.dialogSeen);
+    ExpectRunningState(failure.dialog, kSaves);
+    EXPECT_EQ(failure.dialog.position, static_cast<int>(stepsDone));
+    const std::string log = installation.ExpectedLog(stepsDone, 0) + Installation::FileLine(missing);
+    EXPECT_EQ(SplitLines(failure.dialog.log), SplitLines(log));
+    EXPECT_EQ(result.lines.back(), "exit 0");
+
+    Tree expected = installation.Expected(stepsDone, 0);
+    expected.erase(kRelativeTargetPaths[kEntryMiss05]);
+    Tree actual = ReadTree(installation.Directory());
+    EXPECT_EQ(actual.size(), expected.size()) << "files were added or removed";
+    for (const auto &file : expected) {
+        auto found = actual.find(file.first);
+        ASSERT_NE(found, actual.end()) << file.first;
+        EXPECT_TRUE(found->second == file.second) << file.first << " differs";
+    }
+    EXPECT_EQ(ReadGameValue("Guid").data, std::string(kGuid) + '\0');
+}
+
+} // namespace

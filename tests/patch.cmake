@@ -1,0 +1,57 @@
+# Tests of the patch operations and the chain data (added to unit_tests).
+target_sources(unit_tests PRIVATE
+    patch_replace_test.cpp
+    patch_filelist_test.cpp
+    patch_payload_test.cpp
+    patch_bytepatch_test.cpp
+    patch_registry_test.cpp
+    dialog_tables_test.cpp)
+target_link_libraries(unit_tests PRIVATE patch_ops update_dialog)
+
+# The extraction reads the payload of the running executable. unit_tests ends
+# with a zero length word, so it carries none: whatever its symbol table ends
+# with, a walk of its payload fails at once.
+add_custom_command(TARGET unit_tests POST_BUILD
+    COMMAND Python3::Interpreter -c "import sys; open(sys.argv[1], 'ab').write(bytes(4))"
+            $<TARGET_FILE:unit_tests>
+    VERBATIM)
+
+# A copy of unit_tests that carries two chunks (index 1: 8,192 bytes, index 0:
+# 10,000 bytes, contents as tests/make_test_chunks.py describes) runs the
+# extraction cases that need a real payload behind the running executable.
+set(TEST_CHUNK_DIR ${CMAKE_CURRENT_BINARY_DIR}/test_chunks)
+set(TEST_CHUNKS ${TEST_CHUNK_DIR}/chunk1.bin ${TEST_CHUNK_DIR}/chunk0.bin)
+set(UNIT_TESTS_PAYLOAD ${CMAKE_CURRENT_BINARY_DIR}/unit_tests_payload.exe)
+add_custom_command(
+    OUTPUT ${TEST_CHUNKS}
+    COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/make_test_chunks.py ${TEST_CHUNK_DIR}
+    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/make_test_chunks.py
+    COMMENT "Generating the test payload chunks"
+    VERBATIM)
+add_custom_command(
+    OUTPUT ${UNIT_TESTS_PAYLOAD}
+    COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tools/payload.py
+            append --output ${UNIT_TESTS_PAYLOAD} $<TARGET_FILE:unit_tests> ${TEST_CHUNKS}
+    DEPENDS unit_tests ${TEST_CHUNKS} ${PROJECT_SOURCE_DIR}/tools/payload.py
+    COMMENT "Appending the test payload: unit_tests_payload.exe"
+    VERBATIM)
+add_custom_target(unit_tests_payload ALL DEPENDS ${UNIT_TESTS_PAYLOAD})
+
+unit_test_group(replace "Replace*")
+unit_test_group(filelist "FileList*")
+unit_test_group(payload "Payload*")
+unit_test_group(bytepatch "BytePatch*")
+unit_test_group(registry "Registry*")
+set_tests_properties(unit.registry PROPERTIES RESOURCE_LOCK registry)
+unit_test_group(tables "Tables*")
+
+# The copy with the payload. Its cases are registered only in a program that
+# carries the payload, so a run without any of them is a failure.
+add_test(NAME unit.payload_carried
+    COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} ${UNIT_TESTS_PAYLOAD} --gtest_filter=PayloadCarried*)
+set_tests_properties(unit.payload_carried PROPERTIES
+    TIMEOUT 900
+    FAIL_REGULAR_EXPRESSION "Running 0 tests")
+
+# The scan benchmark (scripts/bench runs it; it is not a test).
+include(${PROJECT_SOURCE_DIR}/tools/bench.cmake)

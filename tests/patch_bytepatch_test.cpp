@@ -1,0 +1,137 @@
+// Byte pokes into existing files, and the choice between patching and
+// extraction. Extraction itself runs from unit_tests, which carries no
+// payload; patch_payload_test.cpp covers it with one.
+#include <gtest/gtest.h>
+
+#include "patch/patch.h"
+#include "tests/test_support.h"
+
+#include <string>
+
+namespace {
+
+std::string OwnPath()
+{
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return std::string(path, length);
+}
+
+void ExpectError(const RecordedBox &box, const std::string &text)
+{
+    EXPECT_EQ(text, box.text);
+    EXPECT_EQ(static_cast<UINT>(kStyleError), box.type);
+    EXPECT_EQ(std::string(kCaption), box.caption);
+}
+
+template <size_t n>
+int Apply(const std::string &path, const BytePatch (&records)[n])
+{
+    return ApplyBytePatches(path.c_str(), records, n);
+}
+
+TEST(BytePatch, RecordsAreWrittenInTableOrder)
+{
+    TempDir dir;
+    const std::string path = dir / "QK_INFO.PAK";
+    const std::string original = "0123456789abcdef";
+    WriteFileBytes(path, original);
+    PromptRecorder boxes;
+
+    // Nothing to write: the file is opened and left as it was.
+    EXPECT_EQ(1, ApplyBytePatches(path.c_str(), nullptr, 0));
+    EXPECT_EQ(original, ReadFileBytes(path));
+
+    // Any order of offsets; the same offset twice keeps the later value.
+    const BytePatch records[] = {{9, 'X'}, {0, 'A'}, {5, 'q'}, {5, 'Q'}, {15, 0}};
+    EXPECT_EQ(1, Apply(path, records));
+    EXPECT_EQ(std::string("A1234Q678Xabcde\0", 16), ReadFileBytes(path));
+
+    // At the end the file grows by one byte; beyond it, the file ends just
+    // after the byte written and the old bytes stay.
+    const BytePatch atEnd[] = {{16, 'E'}};
+    EXPECT_EQ(1, Apply(path, atEnd));
+    EXPECT_EQ(17u, ReadFileBytes(path).size());
+    EXPECT_EQ('E', ReadFileBytes(path)[16]);
+    const BytePatch beyond[] = {{100, 'F'}};
+    EXPECT_EQ(1, Apply(path, beyond));
+    const std::string grown = ReadFileBytes(path);
+    ASSERT_EQ(101u, grown.size());
+    EXPECT_EQ('F', grown[100]);
+    EXPECT_EQ(std::string("A1234Q678Xabcde\0E", 17), grown.substr(0, 17));
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST(BytePatch, AnUnreachableOffsetStopsTheTableAfterTheRecordsBeforeIt)
+{
+    TempDir dir;
+    const std::string path = dir / "INFO.PAK";
+    WriteFileBytes(path, "abcdefgh");
+    PromptRecorder boxes;
+    const BytePatch records[] = {{1, 'B'}, {3, 'D'}, {0x80000000u, 'X'}, {5, 'F'}};
+    EXPECT_EQ(0, Apply(path, records));
+    EXPECT_EQ("aBcDefgh", ReadFileBytes(path));
+    const BytePatch highest[] = {{0, 'Z'}, {0xFFFFFFFFu, 'X'}};
+    EXPECT_EQ(0, Apply(path, highest));
+    EXPECT_EQ("ZBcDefgh", ReadFileBytes(path));
+    ASSERT_EQ(2u, boxes.boxes.size());
+    ExpectError(boxes.boxes[0], Formatted(kCannotWrite, path));
+    ExpectError(boxes.boxes[1], Formatted(kCannotWrite, path));
+}
+
+TEST(BytePatch, WhatCannotBeOpenedForUpdateIsReported)
+{
+    TempDir dir;
+    const std::string missing = dir / "missing.lvl";
+    const std::string directory = dir / "folder.lvl";
+    MakeDirectories(directory);
+    const std::string locked = dir / "locked.lvl";
+    WriteFileBytes(locked, "abc");
+    HANDLE holder = CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+
+    PromptRecorder boxes;
+    const BytePatch records[] = {{0, 'X'}};
+    EXPECT_EQ(0, Apply(missing, records));
+    EXPECT_EQ(0, ApplyBytePatches(missing.c_str(), records, 0));
+    EXPECT_EQ(0, Apply(directory, records));
+    EXPECT_EQ(0, Apply(locked, records));
+    CloseHandle(holder);
+    ASSERT_EQ(4u, boxes.boxes.size());
+    ExpectError(boxes.boxes[0], Formatted(kCannotOpen, missing));
+    ExpectError(boxes.boxes[1], Formatted(kCannotOpen, missing));
+    ExpectError(boxes.boxes[2], Formatted(kCannotOpen, directory));
+    ExpectError(boxes.boxes[3], Formatted(kCannotOpen, locked));
+    EXPECT_FALSE(PathExists(missing));
+    EXPECT_EQ("abc", ReadFileBytes(locked));
+}
+
+TEST(BytePatch, PatchOrExtractPatchesAnExistingFileAndExtractsOtherwise)
+{
+    TempDir dir;
+    const std::string file = dir / "DEF1.CFG";
+    WriteFileBytes(file, "....");
+    const std::string extractPath = dir / "out\\DEF1.CFG";
+    const BytePatch records[] = {{1, 0x05}, {2, 0x02}};
+    PromptRecorder boxes;
+    EXPECT_EQ(1, PatchOrExtract(file.c_str(), records, 2, extractPath.c_str(), 0));
+    EXPECT_EQ(".\x05\x02.", ReadFileBytes(file));
+    EXPECT_FALSE(PathExists(extractPath));
+    EXPECT_TRUE(boxes.boxes.empty());
+
+    // A directory or a missing path is no file to patch: extraction follows,
+    // and from a program without payload it reports the unreadable payload.
+    const std::string directory = dir / "folder.cfg";
+    MakeDirectories(directory);
+    const std::string missing = dir / "missing.cfg";
+    EXPECT_EQ(0, PatchOrExtract(directory.c_str(), records, 2, extractPath.c_str(), 0));
+    EXPECT_EQ(0, PatchOrExtract(missing.c_str(), records, 2, extractPath.c_str(), 0));
+    ASSERT_EQ(2u, boxes.boxes.size());
+    ExpectError(boxes.boxes[0], Formatted(kCannotRead, OwnPath()));
+    ExpectError(boxes.boxes[1], Formatted(kCannotRead, OwnPath()));
+    EXPECT_FALSE(PathExists(missing));
+    EXPECT_FALSE(PathExists(dir / "out"));
+    EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, IsExistingDirectory(directory.c_str()));
+}
+
+} // namespace

@@ -1,0 +1,255 @@
+// The saved-game list: appending and releasing, and the walk that fills it
+// from a wildcard (resolved prefix, sub-directories, over-long names, a walk
+// that stops and takes the whole list with it).
+#include <gtest/gtest.h>
+
+#include "patch/patch.h"
+#include "tests/test_support.h"
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring Widen(const std::string &ascii)
+{
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
+// A file whose full name may be longer than the ANSI calls take, made and
+// removed through the wide calls with the \\?\ prefix.
+class LongNamedFile {
+public:
+    explicit LongNamedFile(const std::string &path) : wide_(L"\\\\?\\" + Widen(path))
+    {
+        HANDLE file = CreateFileW(wide_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        created_ = file != INVALID_HANDLE_VALUE;
+        if (created_)
+            CloseHandle(file);
+    }
+    ~LongNamedFile() { DeleteFileW(wide_.c_str()); }
+    bool Created() const { return created_; }
+
+private:
+    std::wstring wide_;
+    bool created_ = false;
+};
+
+void ExpectBox(const RecordedBox &box, const std::string &text, UINT style)
+{
+    EXPECT_EQ(text, box.text);
+    EXPECT_EQ(style, box.type);
+    EXPECT_EQ(std::string(kCaption), box.caption);
+}
+
+class FileList : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ReleaseFileList();
+        GetCurrentDirectoryA(MAX_PATH, savedDirectory_);
+        ASSERT_TRUE(SetCurrentDirectoryA(dir.Path().c_str()));
+        MakeDirectories(dir / "save");
+    }
+    void TearDown() override
+    {
+        ReleaseFileList();
+        SetCurrentDirectoryA(savedDirectory_);
+    }
+
+    static int Collect(const std::string &wildcard, int failHard)
+    {
+        return CollectMatchingFiles(wildcard.c_str(), kSaveRuleReplacement, kSavePattern, kSaveRuleLength, failHard,
+                                    1);
+    }
+    static int Append(const char *name)
+    {
+        return AppendToFileList(name, kSaveRuleReplacement, kSavePattern, kSaveRuleLength, 0);
+    }
+
+    // The list as it stands; checks the null slot behind the last entry.
+    static std::vector<std::string> List()
+    {
+        std::vector<std::string> names;
+        if (!entries) {
+            EXPECT_EQ(0u, entryCount);
+            return names;
+        }
+        for (uint32_t i = 0; i < entryCount; ++i)
+            names.push_back(entries[i] ? entries[i] : "(null)");
+        EXPECT_EQ(nullptr, entries[entryCount]);
+        return names;
+    }
+
+    // The directory part that the OS resolves for a relative wildcard,
+    // separator included.
+    static std::string ResolvedPrefix(const std::string &directory)
+    {
+        char resolved[MAX_PATH];
+        EXPECT_NE(0u, GetFullPathNameA((directory + "x").c_str(), MAX_PATH, resolved, nullptr));
+        return std::string(resolved, strlen(resolved) - 1);
+    }
+
+    // The files (not directories) FindFirstFileA delivers for wildcard, in its
+    // order, each behind prefix.
+    static std::vector<std::string> Matches(const std::string &wildcard, const std::string &prefix)
+    {
+        std::vector<std::string> names;
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA(wildcard.c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE)
+            return names;
+        do
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                names.push_back(prefix + found.cFileName);
+        while (FindNextFileA(search, &found));
+        FindClose(search);
+        return names;
+    }
+
+    TempDir dir;
+
+private:
+    char savedDirectory_[MAX_PATH] = "";
+};
+
+TEST_F(FileList, AppendKeepsCopiesInOrderBehindWhichStandsANull)
+{
+    EXPECT_EQ(nullptr, entries);
+    EXPECT_EQ(0u, entryCount);
+    char name[] = "C:\\Gry\\save\\a.SAV";
+    EXPECT_EQ(1, Append(name));
+    name[12] = 'b';
+    EXPECT_EQ(1, Append(name));
+    name[12] = 'c';
+    EXPECT_EQ(1, Append(name));
+    name[12] = 'z';
+    EXPECT_EQ(3u, entryCount);
+    EXPECT_EQ((std::vector<std::string>{"C:\\Gry\\save\\a.SAV", "C:\\Gry\\save\\b.SAV", "C:\\Gry\\save\\c.SAV"}),
+              List());
+    for (uint32_t i = 0; i < entryCount; ++i)
+        EXPECT_NE(name, entries[i]);
+
+    ReleaseFileList();
+    EXPECT_EQ(nullptr, entries);
+    EXPECT_EQ(0u, entryCount);
+    ReleaseFileList();
+    EXPECT_EQ(nullptr, entries);
+}
+
+TEST_F(FileList, CollectsResolvedNamesInEnumerationOrderAndSkipsDirectories)
+{
+    for (const char *name : {"save\\b.SAV", "save\\a.SAV", "save\\c.SAV", "save\\e.TXT"})
+        WriteFileBytes(dir / name, "Procesor");
+    MakeDirectories(dir / "save\\d.SAV");
+    const std::string prefix = dir.Path() + "\\save\\";
+    const std::vector<std::string> expected = Matches("save\\*.SAV", prefix);
+    ASSERT_EQ(3u, expected.size());
+    EXPECT_EQ(prefix, ResolvedPrefix("save\\"));
+
+    PromptRecorder boxes;
+    EXPECT_EQ(1, Collect("save\\*.SAV", 0));
+    EXPECT_EQ(3u, entryCount);
+    EXPECT_EQ(expected, List());
+    // Collecting reads and changes nothing.
+    EXPECT_EQ("Procesor", ReadFileBytes(dir / "save\\a.SAV"));
+
+    // '/' separates too; the names carry the directory as the OS resolves it.
+    ReleaseFileList();
+    EXPECT_EQ(1, Collect("save/*.SAV", 0));
+    EXPECT_EQ(Matches("save/*.SAV", ResolvedPrefix("save/")), List());
+
+    // An absolute wildcard, and one without a directory part.
+    ReleaseFileList();
+    EXPECT_EQ(1, Collect(dir / "save\\*.SAV", 0));
+    EXPECT_EQ(expected, List());
+    ReleaseFileList();
+    ASSERT_TRUE(SetCurrentDirectoryA((dir / "save").c_str()));
+    EXPECT_EQ(1, Collect("*.SAV", 0));
+    EXPECT_EQ(expected, List());
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(FileList, NoMatchIsSuccessAndLeavesTheListAsItWas)
+{
+    WriteFileBytes(dir / "save\\e.TXT", "x");
+    PromptRecorder boxes;
+    EXPECT_EQ(1, Collect("save\\*.SAV", 1));
+    EXPECT_EQ(nullptr, entries);
+    EXPECT_EQ(1, Collect("missing\\*.SAV", 1));
+    EXPECT_EQ(nullptr, entries);
+
+    ASSERT_EQ(1, Append("C:\\earlier.SAV"));
+    EXPECT_EQ(1, Collect("save\\*.SAV", 1));
+    EXPECT_EQ(std::vector<std::string>{"C:\\earlier.SAV"}, List());
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(FileList, AnOverlongNameIsLeftOutOnYesAndEmptiesTheListOtherwise)
+{
+    WriteFileBytes(dir / "save\\a.SAV", "");
+    WriteFileBytes(dir / "save\\b.SAV", "");
+    // Prefix and name: 260 characters can't be a path, 259 still can.
+    const std::string prefix = ResolvedPrefix("save\\");
+    ASSERT_LT(prefix.size() + 5, 255u);
+    const std::string tooLong = std::string(260 - prefix.size() - 4, 'L') + ".SAV";
+    const std::string longest = std::string(259 - prefix.size() - 4, 'M') + ".SAV";
+    LongNamedFile overlong(prefix + tooLong);
+    LongNamedFile fitting(prefix + longest);
+    ASSERT_TRUE(overlong.Created());
+    ASSERT_TRUE(fitting.Created());
+    std::vector<std::string> expected;
+    for (const std::string &name : Matches("save\\*.SAV", prefix))
+        if (name != prefix + tooLong)
+            expected.push_back(name);
+    ASSERT_EQ(3u, expected.size());
+    const std::string message = Formatted(kBadFileName2, prefix, tooLong);
+
+    {
+        PromptRecorder boxes({IDYES});
+        ASSERT_EQ(1, Append("C:\\earlier.SAV"));
+        EXPECT_EQ(1, Collect("save\\*.SAV", 0));
+        ASSERT_EQ(1u, boxes.boxes.size());
+        ExpectBox(boxes.boxes[0], message + kContinueSuffix, kStyleQuestion);
+        expected.insert(expected.begin(), "C:\\earlier.SAV");
+        EXPECT_EQ(expected, List());
+    }
+    {
+        // A stopped walk takes the whole list, earlier entries included.
+        PromptRecorder boxes({IDNO});
+        EXPECT_EQ(0, Collect("save\\*.SAV", 0));
+        EXPECT_EQ(1u, boxes.boxes.size());
+        EXPECT_EQ(nullptr, entries);
+        EXPECT_EQ(0u, entryCount);
+    }
+    {
+        PromptRecorder boxes;
+        ASSERT_EQ(1, Append("C:\\earlier.SAV"));
+        EXPECT_EQ(0, Collect("save\\*.SAV", 1));
+        ASSERT_EQ(1u, boxes.boxes.size());
+        ExpectBox(boxes.boxes[0], message, kStyleError);
+        EXPECT_EQ(nullptr, entries);
+        EXPECT_EQ(0u, entryCount);
+    }
+}
+
+TEST_F(FileList, AWildcardTooLongToResolveIsABadFileNameAndCollectsNothing)
+{
+    WriteFileBytes(dir / "save\\a.SAV", "");
+    const std::string wildcard = dir / (std::string(300, 'w') + "\\*.SAV");
+    ASSERT_EQ(1, Append("C:\\earlier.SAV"));
+    PromptRecorder boxes({IDYES, IDNO, IDOK});
+    EXPECT_EQ(1, Collect(wildcard, 0));
+    EXPECT_EQ(std::vector<std::string>{"C:\\earlier.SAV"}, List());
+    EXPECT_EQ(0, Collect(wildcard, 0));
+    EXPECT_EQ(0, Collect(wildcard, 1));
+    ASSERT_EQ(3u, boxes.boxes.size());
+    ExpectBox(boxes.boxes[0], Formatted(kBadFileName, wildcard) + kContinueSuffix, kStyleQuestion);
+    ExpectBox(boxes.boxes[2], Formatted(kBadFileName, wildcard), kStyleError);
+    // The wildcard was never walked: the list is as it was.
+    EXPECT_EQ(std::vector<std::string>{"C:\\earlier.SAV"}, List());
+}
+
+} // namespace

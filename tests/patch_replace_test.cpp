@@ -1,0 +1,616 @@
+// Pattern replacement: the buffer scan, the block loop over a whole file, the
+// reports when a file can't be opened, the time stamps and the walk over the
+// matches of a wildcard.
+#include <gtest/gtest.h>
+
+#include "patch/patch.h"
+#include "tests/test_support.h"
+
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+const unsigned char *Bytes(const std::string &text)
+{
+    return reinterpret_cast<const unsigned char *>(text.data());
+}
+
+const std::string kPattern(reinterpret_cast<const char *>(kSavePattern), kSaveRuleLength);
+const std::string kReplacement(reinterpret_cast<const char *>(kSaveRuleReplacement), kSaveRuleLength);
+const std::string kProcesorField("Procesor\0", 9);
+const std::string kCpuField("CPU\0\0\0\0\0\0", 9);
+
+// ReplaceInBuffer over a copy of buffer: its result and the bytes after it.
+std::pair<int, std::string> Replace(std::string buffer, const std::string &replacement, const std::string &pattern)
+{
+    int result = ReplaceInBuffer(reinterpret_cast<unsigned char *>(&buffer[0]), buffer.size(), Bytes(replacement),
+                                 Bytes(pattern), static_cast<unsigned>(pattern.size()));
+    return {result, buffer};
+}
+
+// Lower-case letters: never the start of the patterns used here.
+std::string Filler(size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::string bytes(size, 'a');
+    for (char &byte : bytes)
+        byte = static_cast<char>('a' + random() % 26);
+    return bytes;
+}
+
+void Put(std::string &bytes, size_t offset, const std::string &what)
+{
+    ASSERT_LE(offset + what.size(), bytes.size());
+    bytes.replace(offset, what.size(), what);
+}
+
+FILETIME TimeOf(WORD year, WORD month, WORD day)
+{
+    SYSTEMTIME system = {year, month, 0, day, 10, 20, 30, 0};
+    FILETIME time;
+    SystemTimeToFileTime(&system, &time);
+    return time;
+}
+
+unsigned long long Ticks(const FILETIME &time)
+{
+    return static_cast<unsigned long long>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
+}
+
+struct Times {
+    FILETIME creation, access, write;
+};
+
+Times GetTimes(const std::string &path)
+{
+    Times times = {};
+    HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, file) << path;
+    EXPECT_TRUE(GetFileTime(file, &times.creation, &times.access, &times.write));
+    CloseHandle(file);
+    return times;
+}
+
+void SetTimes(const std::string &path, const Times &times)
+{
+    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file) << path;
+    EXPECT_TRUE(SetFileTime(file, &times.creation, &times.access, &times.write));
+    CloseHandle(file);
+}
+
+const Times kOldTimes = {TimeOf(2001, 2, 3), TimeOf(2002, 3, 4), TimeOf(2003, 4, 5)};
+
+// Holds a file open with the given share mode; with 0 nobody else can open it.
+class HeldOpen {
+public:
+    explicit HeldOpen(const std::string &path, DWORD access = GENERIC_READ, DWORD share = 0)
+        : handle_(CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr))
+    {
+        EXPECT_NE(INVALID_HANDLE_VALUE, handle_) << path;
+    }
+    ~HeldOpen() { Release(); }
+    void Release()
+    {
+        if (handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+void ExpectBox(const RecordedBox &box, const std::string &text, UINT style)
+{
+    EXPECT_EQ(text, box.text);
+    EXPECT_EQ(style, box.type);
+    EXPECT_EQ(std::string(kCaption), box.caption);
+}
+
+std::string Question(const std::string &message)
+{
+    return message + kContinueSuffix;
+}
+
+std::wstring Widen(const std::string &ascii)
+{
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
+// A file whose full name is longer than the ANSI calls take, made, read and
+// removed through the wide calls with the \\?\ prefix.
+class LongNamedFile {
+public:
+    LongNamedFile(const std::string &path, const std::string &bytes) : wide_(L"\\\\?\\" + Widen(path))
+    {
+        HANDLE file = CreateFileW(wide_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        created_ = file != INVALID_HANDLE_VALUE;
+        if (created_) {
+            DWORD written = 0;
+            WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+            CloseHandle(file);
+        }
+    }
+    ~LongNamedFile() { DeleteFileW(wide_.c_str()); }
+    bool Created() const { return created_; }
+    std::string Content() const
+    {
+        std::string bytes(65536, '\0');
+        HANDLE file = CreateFileW(wide_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        DWORD got = 0;
+        if (file != INVALID_HANDLE_VALUE) {
+            ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr);
+            CloseHandle(file);
+        }
+        bytes.resize(got);
+        return bytes;
+    }
+
+private:
+    std::wstring wide_;
+    bool created_ = false;
+};
+
+// The names FindFirstFileA delivers for wildcard, in its order.
+std::vector<std::string> Enumerate(const std::string &wildcard)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(wildcard.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.push_back(found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+TEST(ReplaceBuffer, ReplacesLeftToRightWithoutOverlap)
+{
+    // At offset 0 and ending at the last byte.
+    EXPECT_EQ(std::make_pair(1, std::string("ab--ab")), Replace("XY--XY", "ab", "XY"));
+    // Back to back.
+    EXPECT_EQ(std::make_pair(1, std::string("ababab")), Replace("XYXYXY", "ab", "XY"));
+    // Overlapping occurrences: only the earlier.
+    EXPECT_EQ(std::make_pair(1, std::string("123ba")), Replace("ababa", "123", "aba"));
+    // A run of three with a two-byte pattern: once, at the run's first byte.
+    EXPECT_EQ(std::make_pair(1, std::string("-12z-")), Replace("-zzz-", "12", "zz"));
+    // The scan resumes behind the written bytes: the "ab" they form with the
+    // next byte is not an occurrence any more.
+    EXPECT_EQ(std::make_pair(1, std::string("xab")), Replace("abb", "xa", "ab"));
+    // Exactly the pattern; and nothing to replace.
+    EXPECT_EQ(std::make_pair(1, std::string("ab")), Replace("XY", "ab", "XY"));
+    EXPECT_EQ(std::make_pair(0, std::string("XxYyX")), Replace("XxYyX", "ab", "XY"));
+    // Shorter than the pattern.
+    EXPECT_EQ(std::make_pair(0, std::string("X")), Replace("X", "ab", "XY"));
+    EXPECT_EQ(std::make_pair(0, std::string("")), Replace("", "ab", "XY"));
+    EXPECT_EQ(std::make_pair(0, std::string("Procesor")), Replace("Procesor", kReplacement, kPattern));
+}
+
+TEST(ReplaceBuffer, TheSaveRuleTurnsTheFirstOfTwoProcesorFieldsIntoCpu)
+{
+    EXPECT_EQ(18u, kSaveRuleLength);
+    EXPECT_EQ(kProcesorField + kProcesorField, kPattern);
+    EXPECT_EQ(kCpuField + kProcesorField, kReplacement);
+
+    EXPECT_EQ(std::make_pair(1, kCpuField + kProcesorField), Replace(kProcesorField + kProcesorField, kReplacement, kPattern));
+    // Near misses stay as they are.
+    const std::string lone = "xx" + kProcesorField + "yyyyyyyyyyyy";
+    EXPECT_EQ(std::make_pair(0, lone), Replace(lone, kReplacement, kPattern));
+    const std::string secondDiffers = kProcesorField + std::string("Procesos\0", 9);
+    EXPECT_EQ(std::make_pair(0, secondDiffers), Replace(secondDiffers, kReplacement, kPattern));
+    const std::string unterminated = kProcesorField + "Procesor!";
+    EXPECT_EQ(std::make_pair(0, unterminated), Replace(unterminated, kReplacement, kPattern));
+    // Three fields: the second and third no longer pair up once the first two
+    // are consumed. Four fields: two pairs.
+    EXPECT_EQ(std::make_pair(1, kCpuField + kProcesorField + kProcesorField),
+              Replace(kProcesorField + kProcesorField + kProcesorField, kReplacement, kPattern));
+    EXPECT_EQ(std::make_pair(1, kCpuField + kProcesorField + kCpuField + kProcesorField),
+              Replace(kProcesorField + kProcesorField + kProcesorField + kProcesorField, kReplacement, kPattern));
+}
+
+class ReplaceFile : public testing::Test {
+protected:
+    std::string Write(const std::string &name, const std::string &bytes)
+    {
+        std::string path = dir / name;
+        WriteFileBytes(path, bytes);
+        return path;
+    }
+
+    // Runs ReplaceInFile on bytes and checks the file against one pass of
+    // ReplaceInBuffer over the whole content: same result, same length.
+    void ExpectWholeFilePass(const std::string &bytes, const std::string &replacement, const std::string &pattern)
+    {
+        std::string path = Write("f.bin", bytes);
+        std::string expected = Replace(bytes, replacement, pattern).second;
+        PromptRecorder boxes;
+        EXPECT_EQ(1, ReplaceInFile(path.c_str(), Bytes(replacement), Bytes(pattern),
+                                   static_cast<unsigned>(pattern.size()), 1));
+        EXPECT_TRUE(boxes.boxes.empty());
+        std::string after = ReadFileBytes(path);
+        EXPECT_EQ(bytes.size(), after.size());
+        EXPECT_TRUE(expected == after) << "file of " << bytes.size() << " bytes differs from a whole-buffer pass";
+    }
+
+    TempDir dir;
+};
+
+TEST_F(ReplaceFile, SmallFilesAndExactBlockMultiples)
+{
+    ExpectWholeFilePass("", kReplacement, kPattern);
+    EXPECT_EQ("", ReadFileBytes(dir / "f.bin"));
+    ExpectWholeFilePass(kProcesorField + "x", kReplacement, kPattern);
+    EXPECT_EQ(kProcesorField + "x", ReadFileBytes(dir / "f.bin"));
+
+    // One block, pattern at its first byte and ending at its last.
+    std::string bytes = Filler(4096, 1);
+    Put(bytes, 0, kPattern);
+    Put(bytes, 4096 - 18, kPattern);
+    ExpectWholeFilePass(bytes, kReplacement, kPattern);
+    std::string after = ReadFileBytes(dir / "f.bin");
+    EXPECT_EQ(kReplacement, after.substr(0, 18));
+    EXPECT_EQ(kReplacement, after.substr(4096 - 18));
+
+    // Three blocks: at the edges of the middle block and at the file's end.
+    bytes = Filler(3 * 4096, 2);
+    for (size_t offset : {4096 - 18, 4096, 8192 - 18, 3 * 4096 - 18})
+        Put(bytes, offset, kPattern);
+    ExpectWholeFilePass(bytes, kReplacement, kPattern);
+    after = ReadFileBytes(dir / "f.bin");
+    for (size_t offset : {4096 - 18, 4096, 8192 - 18, 3 * 4096 - 18})
+        EXPECT_EQ(kReplacement, after.substr(offset, 18)) << offset;
+}
+
+TEST_F(ReplaceFile, OccurrencesAcrossBlockBoundariesAreReplaced)
+{
+    // 4,097 bytes, a 7-byte pattern at 4,090: six bytes in the first block,
+    // the last in the second.
+    std::string bytes = Filler(4097, 3);
+    Put(bytes, 4090, "PATTERN");
+    ExpectWholeFilePass(bytes, "REPLACE", "PATTERN");
+    EXPECT_EQ("REPLACE", ReadFileBytes(dir / "f.bin").substr(4090));
+
+    // Five blocks: straddling three boundaries, back to back across the
+    // fourth, inside a block and ending at the file's end.
+    bytes = Filler(5 * 4096, 4);
+    const size_t offsets[] = {100, 4096 - 9, 8192 - 1, 12288 - 17, 16384 - 18, 16384, 5 * 4096 - 18};
+    for (size_t offset : offsets)
+        Put(bytes, offset, kPattern);
+    ExpectWholeFilePass(bytes, kReplacement, kPattern);
+    std::string after = ReadFileBytes(dir / "f.bin");
+    for (size_t offset : offsets)
+        EXPECT_EQ(kReplacement, after.substr(offset, 18)) << offset;
+
+    // Runs of a two-byte pattern across boundaries: replaced from each run's
+    // first byte, as in one pass.
+    bytes = Filler(3 * 4096, 5);
+    Put(bytes, 4095, "QQQ");
+    Put(bytes, 8190, "QQQQQ");
+    ExpectWholeFilePass(bytes, "12", "QQ");
+    after = ReadFileBytes(dir / "f.bin");
+    EXPECT_EQ("12Q", after.substr(4095, 3));
+    EXPECT_EQ("1212Q", after.substr(8190, 5));
+
+    // The longest pattern, 255 bytes, at several positions around the
+    // boundaries: with its first byte only, or its last byte only, in a block.
+    std::string pattern(255, 'P'), replacement(255, 'R');
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        pattern[i] = static_cast<char>('A' + i % 26);
+        replacement[i] = static_cast<char>('0' + i % 10);
+    }
+    bytes = Filler(4 * 4096 + 300, 6);
+    const size_t longOffsets[] = {4096 - 100, 8192 - 254, 12288 - 1};
+    for (size_t offset : longOffsets)
+        Put(bytes, offset, pattern);
+    ExpectWholeFilePass(bytes, replacement, pattern);
+    after = ReadFileBytes(dir / "f.bin");
+    for (size_t offset : longOffsets)
+        EXPECT_EQ(replacement, after.substr(offset, 255)) << offset;
+}
+
+TEST_F(ReplaceFile, DenseRandomFilesMatchOneWholeFilePass)
+{
+    // A two-letter alphabet gives occurrences everywhere, overlapping runs
+    // across every boundary included.
+    std::mt19937 random(20240607);
+    const std::pair<std::string, std::string> rules[] = {{"ABA", "BAB"}, {"ABAAB", "BBABA"}, {"AB", "BA"}};
+    for (int round = 0; round < 24; ++round) {
+        size_t size = round < 6 ? 4096 * static_cast<size_t>(round) : random() % (5 * 4096 + 200);
+        std::string bytes(size, 'A');
+        for (char &byte : bytes)
+            byte = random() % 3 ? 'A' : 'B';
+        const auto &rule = rules[round % 3];
+        SCOPED_TRACE("size " + std::to_string(size) + ", pattern " + rule.first);
+        ExpectWholeFilePass(bytes, rule.second, rule.first);
+    }
+}
+
+TEST_F(ReplaceFile, AFileWithoutOccurrencesIsOnlyRead)
+{
+    std::string bytes = Filler(3 * 4096 + 10, 7);
+    Put(bytes, 4090, kProcesorField); // a lone field across a boundary
+    Put(bytes, 5000, kProcesorField + std::string("Procesos\0", 9));
+    std::string path = Write("none.bin", bytes);
+    SetTimes(path, kOldTimes);
+    std::string changed = Write("some.bin", kPattern + bytes);
+    SetTimes(changed, kOldTimes);
+
+    PromptRecorder boxes;
+    EXPECT_EQ(1, ReplaceInFile(path.c_str(), kSaveRuleReplacement, kSavePattern, kSaveRuleLength, 1));
+    EXPECT_EQ(1, ReplaceInFile(changed.c_str(), kSaveRuleReplacement, kSavePattern, kSaveRuleLength, 1));
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_TRUE(bytes == ReadFileBytes(path));
+    // Nothing was written: the last-write time is still the old one, while
+    // the file that changed has a new one.
+    EXPECT_EQ(Ticks(kOldTimes.write), Ticks(GetTimes(path).write));
+    EXPECT_GT(Ticks(GetTimes(changed).write), Ticks(kOldTimes.write));
+    EXPECT_EQ(kReplacement + bytes, ReadFileBytes(changed));
+}
+
+TEST_F(ReplaceFile, AFileThatCannotBeOpenedIsReportedOrAsked)
+{
+    std::string missing = dir / "missing.sav";
+    std::string directory = dir / "folder.sav";
+    MakeDirectories(directory);
+    std::string locked = Write("locked.sav", kPattern);
+    HeldOpen holder(locked);
+
+    typedef int (*Operation)(const std::string &path, int failHard);
+    const Operation operations[] = {
+        [](const std::string &path, int failHard) {
+            return ReplaceInFile(path.c_str(), kSaveRuleReplacement, kSavePattern, kSaveRuleLength, failHard);
+        },
+        [](const std::string &path, int failHard) {
+            return ReplaceInFileKeepTimes(path.c_str(), kSaveRuleReplacement, kSavePattern, kSaveRuleLength,
+                                          failHard, 0);
+        },
+    };
+    for (const Operation &operation : operations) {
+        for (const std::string &path : {missing, directory, locked}) {
+            SCOPED_TRACE(path);
+            PromptRecorder boxes({IDOK, IDYES, IDNO});
+            EXPECT_EQ(0, operation(path, 1));
+            EXPECT_EQ(1, operation(path, 0));
+            EXPECT_EQ(0, operation(path, 0));
+            ASSERT_EQ(3u, boxes.boxes.size());
+            ExpectBox(boxes.boxes[0], Formatted(kCannotOpen, path), kStyleError);
+            ExpectBox(boxes.boxes[1], Question(Formatted(kCannotOpen, path)), kStyleQuestion);
+            ExpectBox(boxes.boxes[2], Question(Formatted(kCannotOpen, path)), kStyleQuestion);
+        }
+    }
+    holder.Release();
+    EXPECT_EQ(kPattern, ReadFileBytes(locked));
+    EXPECT_FALSE(PathExists(missing));
+    EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, IsExistingDirectory(directory.c_str()));
+}
+
+TEST_F(ReplaceFile, KeepTimesPutsTheTimeStampsBack)
+{
+    std::string content = Filler(6000, 8);
+    Put(content, 4090, kPattern);
+    std::string kept = Write("kept.sav", content);
+    std::string notKept = Write("new.sav", content);
+    SetTimes(kept, kOldTimes);
+    SetTimes(notKept, kOldTimes);
+    // Where Wine keeps no creation time on this file system, that one can't
+    // be compared.
+    bool creationKept = Ticks(GetTimes(kept).creation) == Ticks(kOldTimes.creation);
+
+    PromptRecorder boxes;
+    EXPECT_EQ(1, ReplaceInFileKeepTimes(kept.c_str(), kSaveRuleReplacement, kSavePattern, kSaveRuleLength, 1, 1));
+    EXPECT_EQ(1, ReplaceInFileKeepTimes(notKept.c_str(), kSaveRuleReplacement, kSavePattern, kSaveRuleLength, 1, 0));
+    EXPECT_TRUE(boxes.boxes.empty());
+
+    std::string expected = content;
+    Put(expected, 4090, kReplacement);
+    EXPECT_TRUE(expected == ReadFileBytes(kept));
+    EXPECT_TRUE(expected == ReadFileBytes(notKept));
+    Times after = GetTimes(kept);
+    EXPECT_EQ(Ticks(kOldTimes.write), Ticks(after.write));
+    EXPECT_EQ(Ticks(kOldTimes.access), Ticks(after.access));
+    if (creationKept)
+        EXPECT_EQ(Ticks(kOldTimes.creation), Ticks(after.creation));
+    else
+        RecordProperty("creation_time", "not kept by this file system; not compared");
+    EXPECT_GT(Ticks(GetTimes(notKept).write), Ticks(kOldTimes.write));
+}
+
+TEST_F(ReplaceFile, AYesToAFailedOpenGoesOnToRestoreTheTimes)
+{
+    // The file is held without sharing: the open for the replacement fails,
+    // and so does the open that sets the times, which reports on its own.
+    std::string locked = Write("locked.sav", kPattern);
+    HeldOpen holder(locked);
+    const std::string question = Question(Formatted(kCannotOpen, locked));
+    {
+        PromptRecorder boxes({IDYES, IDYES});
+        EXPECT_EQ(1, ReplaceInFileKeepTimes(locked.c_str(), kSaveRuleReplacement, kSavePattern, kSaveRuleLength, 0, 1));
+        ASSERT_EQ(2u, boxes.boxes.size());
+        ExpectBox(boxes.boxes[0], question, kStyleQuestion);
+        ExpectBox(boxes.boxes[1], question, kStyleQuestion);
+    }
+    {
+        PromptRecorder boxes({IDYES, IDNO});
+        EXPECT_EQ(0, ReplaceInFileKeepTimes(locked.c_str(), kSaveRuleReplacement, kSavePattern, kSaveRuleLength, 0, 1));
+        EXPECT_EQ(2u, boxes.boxes.size());
+    }
+    {
+        PromptRecorder boxes({IDYES});
+        EXPECT_EQ(1, ReplaceInFileKeepTimes(locked.c_str(), kSaveRuleReplacement, kSavePattern, kSaveRuleLength, 0, 0));
+        EXPECT_EQ(1u, boxes.boxes.size());
+    }
+    {
+        PromptRecorder boxes({IDYES, IDYES});
+        EXPECT_EQ(0, RestoreFileTimes(locked.c_str(), &kOldTimes.creation, &kOldTimes.access, &kOldTimes.write, 1));
+        EXPECT_EQ(1, RestoreFileTimes(locked.c_str(), &kOldTimes.creation, &kOldTimes.access, &kOldTimes.write, 0));
+        ASSERT_EQ(2u, boxes.boxes.size());
+        ExpectBox(boxes.boxes[0], Formatted(kCannotOpen, locked), kStyleError);
+        ExpectBox(boxes.boxes[1], question, kStyleQuestion);
+    }
+    holder.Release();
+    EXPECT_EQ(kPattern, ReadFileBytes(locked));
+}
+
+TEST_F(ReplaceFile, ExistenceChecks)
+{
+    std::string file = Write("a.sav", "x");
+    std::string directory = dir / "sub";
+    MakeDirectories(directory);
+    std::string missing = dir / "none";
+    EXPECT_EQ(1, IsExistingFile(file.c_str()));
+    EXPECT_EQ(0, IsExistingFile(directory.c_str()));
+    EXPECT_EQ(0, IsExistingFile(missing.c_str()));
+    EXPECT_EQ(0, IsExistingDirectory(file.c_str()));
+    EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, IsExistingDirectory(directory.c_str()));
+    EXPECT_EQ(0, IsExistingDirectory(missing.c_str()));
+}
+
+class ReplaceWalk : public ReplaceFile {
+protected:
+    void SetUp() override
+    {
+        GetCurrentDirectoryA(MAX_PATH, savedDirectory_);
+        ASSERT_TRUE(SetCurrentDirectoryA(dir.Path().c_str()));
+        MakeDirectories(dir / "save");
+    }
+    void TearDown() override { SetCurrentDirectoryA(savedDirectory_); }
+
+    int Walk(const char *wildcard, int failHard, int keepTimes)
+    {
+        return ReplaceInMatchingFiles(wildcard, kSaveRuleReplacement, kSavePattern, kSaveRuleLength, failHard,
+                                      keepTimes);
+    }
+
+private:
+    char savedDirectory_[MAX_PATH] = "";
+};
+
+TEST_F(ReplaceWalk, NoMatchIsSuccessWithoutABox)
+{
+    Write("save\\a.TXT", kPattern);
+    PromptRecorder boxes;
+    EXPECT_EQ(1, Walk("save\\*.SAV", 1, 1));
+    EXPECT_EQ(1, Walk("missing\\*.SAV", 1, 1));
+    EXPECT_EQ(1, Walk((dir / "missing\\*.SAV").c_str(), 0, 0));
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(kPattern, ReadFileBytes(dir / "save\\a.TXT"));
+}
+
+TEST_F(ReplaceWalk, EveryMatchingFileIsRewrittenWithItsTimesKept)
+{
+    const std::string content = "head" + kPattern + "tail";
+    for (const char *name : {"save\\a.SAV", "save\\b.SAV", "save\\c.SAV", "save\\d.TXT"}) {
+        Write(name, content);
+        SetTimes(dir / name, kOldTimes);
+    }
+    // A matching sub-directory is passed over without a report.
+    MakeDirectories(dir / "save\\e.SAV");
+
+    PromptRecorder boxes;
+    EXPECT_EQ(1, Walk("save\\*.SAV", 1, 1));
+    EXPECT_TRUE(boxes.boxes.empty());
+    for (const char *name : {"save\\a.SAV", "save\\b.SAV", "save\\c.SAV"}) {
+        EXPECT_EQ("head" + kReplacement + "tail", ReadFileBytes(dir / name)) << name;
+        EXPECT_EQ(Ticks(kOldTimes.write), Ticks(GetTimes(dir / name).write)) << name;
+    }
+    EXPECT_EQ(content, ReadFileBytes(dir / "save\\d.TXT"));
+    EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, IsExistingDirectory((dir / "save\\e.SAV").c_str()));
+
+    // Without keepTimes the rewritten files get new times.
+    Write("save\\f.SAV", content);
+    SetTimes(dir / "save\\f.SAV", kOldTimes);
+    EXPECT_EQ(1, Walk("save/*.SAV", 1, 0));
+    EXPECT_EQ("head" + kReplacement + "tail", ReadFileBytes(dir / "save\\f.SAV"));
+    EXPECT_GT(Ticks(GetTimes(dir / "save\\f.SAV").write), Ticks(kOldTimes.write));
+}
+
+TEST_F(ReplaceWalk, AFailedFileStopsTheWalkUnlessTheAnswerIsYes)
+{
+    for (const char *name : {"save\\a.SAV", "save\\b.SAV", "save\\c.SAV"})
+        Write(name, kPattern);
+    std::vector<std::string> order = Enumerate("save\\*.SAV");
+    ASSERT_EQ(3u, order.size());
+    // The second match in enumeration order is held open.
+    std::string lockedPath = dir / ("save\\" + order[1]);
+    HeldOpen holder(lockedPath);
+    {
+        PromptRecorder boxes({IDNO});
+        EXPECT_EQ(0, Walk("save\\*.SAV", 0, 0));
+        ASSERT_EQ(1u, boxes.boxes.size());
+        ExpectBox(boxes.boxes[0], Question(Formatted(kCannotOpen, lockedPath)), kStyleQuestion);
+        EXPECT_EQ(kReplacement, ReadFileBytes(dir / ("save\\" + order[0])));
+        EXPECT_EQ(kPattern, ReadFileBytes(dir / ("save\\" + order[2])));
+    }
+    {
+        PromptRecorder boxes;
+        EXPECT_EQ(0, Walk("save\\*.SAV", 1, 0));
+        ASSERT_EQ(1u, boxes.boxes.size());
+        ExpectBox(boxes.boxes[0], Formatted(kCannotOpen, lockedPath), kStyleError);
+        EXPECT_EQ(kPattern, ReadFileBytes(dir / ("save\\" + order[2])));
+    }
+    {
+        PromptRecorder boxes({IDYES});
+        EXPECT_EQ(1, Walk("save\\*.SAV", 0, 0));
+        EXPECT_EQ(1u, boxes.boxes.size());
+        EXPECT_EQ(kReplacement, ReadFileBytes(dir / ("save\\" + order[2])));
+    }
+    holder.Release();
+    EXPECT_EQ(kPattern, ReadFileBytes(lockedPath));
+}
+
+TEST_F(ReplaceWalk, AnOverlongNameIsLeftOutOnYesAndStopsTheWalkOnNo)
+{
+    // A directory prefix and a name 260 characters long together can't be a
+    // path; 259 still can.
+    char resolved[MAX_PATH];
+    ASSERT_NE(0u, GetFullPathNameA("save\\x", MAX_PATH, resolved, nullptr));
+    std::string prefix(resolved, strlen(resolved) - 1);
+    ASSERT_LT(prefix.size() + 5, 255u);
+    std::string tooLong = std::string(260 - prefix.size() - 4, 'L') + ".SAV";
+    std::string longest = std::string(259 - prefix.size() - 4, 'M') + ".SAV";
+    LongNamedFile overlong(prefix + tooLong, kPattern);
+    LongNamedFile fitting(prefix + longest, kPattern);
+    ASSERT_TRUE(overlong.Created());
+    ASSERT_TRUE(fitting.Created());
+    Write("save\\a.SAV", kPattern);
+    const std::string question = Question(Formatted(kBadFileName2, prefix, tooLong));
+    {
+        PromptRecorder boxes({IDYES});
+        EXPECT_EQ(1, Walk("save\\*.SAV", 0, 0));
+        ASSERT_EQ(1u, boxes.boxes.size());
+        ExpectBox(boxes.boxes[0], question, kStyleQuestion);
+        EXPECT_EQ(kPattern, overlong.Content());
+        EXPECT_EQ(kReplacement, fitting.Content());
+        EXPECT_EQ(kReplacement, ReadFileBytes(dir / "save\\a.SAV"));
+    }
+    {
+        PromptRecorder boxes;
+        EXPECT_EQ(0, Walk("save\\*.SAV", 0, 0));
+        EXPECT_EQ(1u, boxes.boxes.size());
+        EXPECT_EQ(0, Walk("save\\*.SAV", 1, 0));
+        ASSERT_EQ(2u, boxes.boxes.size());
+        ExpectBox(boxes.boxes[1], Formatted(kBadFileName2, prefix, tooLong), kStyleError);
+    }
+}
+
+TEST_F(ReplaceWalk, AWildcardTooLongToResolveIsABadFileName)
+{
+    std::string wildcard = dir / (std::string(300, 'w') + "\\*.SAV");
+    PromptRecorder boxes({IDOK, IDYES, IDNO});
+    EXPECT_EQ(0, Walk(wildcard.c_str(), 1, 1));
+    EXPECT_EQ(1, Walk(wildcard.c_str(), 0, 1));
+    EXPECT_EQ(0, Walk(wildcard.c_str(), 0, 1));
+    ASSERT_EQ(3u, boxes.boxes.size());
+    ExpectBox(boxes.boxes[0], Formatted(kBadFileName, wildcard), kStyleError);
+    ExpectBox(boxes.boxes[1], Question(Formatted(kBadFileName, wildcard)), kStyleQuestion);
+}
+
+} // namespace

@@ -1,0 +1,105 @@
+#include "tests/test_support.h"
+
+#include <stdio.h>
+
+namespace {
+int serial = 0;
+}
+
+TempDir::TempDir()
+{
+    char base[MAX_PATH];
+    GetTempPathA(MAX_PATH, base);
+    char name[MAX_PATH];
+    snprintf(name, sizeof name, "%svp-test-%lu-%d", base, GetCurrentProcessId(), ++serial);
+    path_ = name;
+    RemoveTree(path_);
+    CreateDirectoryA(path_.c_str(), nullptr);
+}
+
+TempDir::~TempDir()
+{
+    char cwd[MAX_PATH];
+    if (GetCurrentDirectoryA(MAX_PATH, cwd) && std::string(cwd).rfind(path_, 0) == 0) {
+        char base[MAX_PATH];
+        GetTempPathA(MAX_PATH, base);
+        SetCurrentDirectoryA(base);
+    }
+    RemoveTree(path_);
+}
+
+std::string ReadFileBytes(const std::string &path)
+{
+    std::string bytes;
+    FILE *file = fopen(path.c_str(), "rb");
+    if (!file)
+        return bytes;
+    char block[65536];
+    size_t got;
+    while ((got = fread(block, 1, sizeof block, file)) > 0)
+        bytes.append(block, got);
+    fclose(file);
+    return bytes;
+}
+
+void WriteFileBytes(const std::string &path, const std::string &bytes)
+{
+    FILE *file = fopen(path.c_str(), "wb");
+    if (!file)
+        return;
+    fwrite(bytes.data(), 1, bytes.size(), file);
+    fclose(file);
+}
+
+bool PathExists(const std::string &path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void RemoveTree(const std::string &path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+        return;
+    }
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name != "." && name != "..")
+                RemoveTree(path + "\\" + name);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+void MakeDirectories(const std::string &path)
+{
+    for (size_t i = 3; i <= path.size(); ++i)
+        if (i == path.size() || path[i] == '\\')
+            CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
+}
+
+std::string Formatted(const char *format, const std::string &argument)
+{
+    int length = snprintf(nullptr, 0, format, argument.c_str());
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    snprintf(&text[0], text.size(), format, argument.c_str());
+    text.resize(static_cast<size_t>(length));
+    return text;
+}
+
+std::string Formatted(const char *format, const std::string &argument1, const std::string &argument2)
+{
+    int length = snprintf(nullptr, 0, format, argument1.c_str(), argument2.c_str());
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    snprintf(&text[0], text.size(), format, argument1.c_str(), argument2.c_str());
+    text.resize(static_cast<size_t>(length));
+    return text;
+}

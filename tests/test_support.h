@@ -1,0 +1,77 @@
+// Helpers shared by the in-process tests: a recorder that takes the place of
+// the message-box call, temporary directories with real files, and small file
+// utilities.
+#pragma once
+
+#include <windows.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+
+struct RecordedBox {
+    HWND owner;
+    std::string text;
+    std::string caption;
+    UINT type;
+};
+
+// While alive, every box of the prompt set is recorded instead of shown and
+// answered from the queue (IDNO for a question, IDOK otherwise, when empty).
+class PromptRecorder {
+public:
+    explicit PromptRecorder(std::deque<int> answers = {}) : answers_(std::move(answers))
+    {
+        current_ = this;
+        MessageBoxCall = &PromptRecorder::Record;
+    }
+    ~PromptRecorder()
+    {
+        MessageBoxCall = MessageBoxA;
+        current_ = nullptr;
+    }
+    void Answer(int answer) { answers_.push_back(answer); }
+
+    std::vector<RecordedBox> boxes;
+
+private:
+    static int WINAPI Record(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
+    {
+        PromptRecorder &self = *current_;
+        self.boxes.push_back({owner, text ? text : "", caption ? caption : "", type});
+        if (!self.answers_.empty()) {
+            int answer = self.answers_.front();
+            self.answers_.pop_front();
+            return answer;
+        }
+        return (type & 0xF) == MB_YESNO ? IDNO : IDOK;
+    }
+
+    std::deque<int> answers_;
+    static inline PromptRecorder *current_ = nullptr;
+};
+
+// A fresh directory under the temporary folder, removed with everything in it
+// when the object goes. Path() has no trailing backslash.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::string &Path() const { return path_; }
+    std::string operator/(const std::string &relative) const { return path_ + "\\" + relative; }
+
+private:
+    std::string path_;
+};
+
+std::string ReadFileBytes(const std::string &path);
+void WriteFileBytes(const std::string &path, const std::string &bytes);
+bool PathExists(const std::string &path);
+void RemoveTree(const std::string &path);
+// Creates every directory of path (a directory path, not a file).
+void MakeDirectories(const std::string &path);
+// The text f(format, argument) as the prompt set would show it.
+std::string Formatted(const char *format, const std::string &argument);
+std::string Formatted(const char *format, const std::string &argument1, const std::string &argument2);

@@ -1,0 +1,494 @@
+// The UI driver: runs a GUI program, polls its top-level windows every 50 ms,
+// answers each message box as it appears and carries out the scripted actions
+// on the progress dialog, all from another process, through window messages.
+#include "tools/driver.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <stdio.h>
+
+#include <functional>
+#include <set>
+
+namespace
+{
+
+// Controls of the progress dialog (res/resource.h of the updater).
+constexpr int kLogId = 1005;
+constexpr int kProgressId = 1008;
+constexpr int kStatusId = 1009;
+constexpr int kFinishId = 1010;
+// The text of a message box.
+constexpr int kBoxTextId = 0xFFFF;
+
+constexpr DWORD kPollMilliseconds = 50;
+// A sent message waits at most this long for a busy program.
+constexpr UINT kSendTimeoutMilliseconds = 30000;
+// After a failed action the program gets this long to end by itself.
+constexpr DWORD kGraceMilliseconds = 5000;
+
+struct ButtonName {
+    int id;
+    const char *name;
+};
+constexpr ButtonName kButtons[] = {{IDOK, "ok"},       {IDCANCEL, "cancel"}, {IDABORT, "abort"},
+                                   {IDRETRY, "retry"}, {IDIGNORE, "ignore"}, {IDYES, "yes"},
+                                   {IDNO, "no"}};
+
+LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, kSendTimeoutMilliseconds, &result))
+        return 0;
+    return static_cast<LRESULT>(result);
+}
+
+// A control's text through WM_GETTEXT, which Windows carries across processes.
+std::string ControlText(HWND control)
+{
+    if (!control)
+        return std::string();
+    LRESULT length = Send(control, WM_GETTEXTLENGTH, 0, 0);
+    if (length <= 0)
+        return std::string();
+    std::vector<char> buffer(static_cast<size_t>(length) + 1);
+    LRESULT got = Send(control, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()));
+    if (got < 0)
+        got = 0;
+    return std::string(buffer.data(), static_cast<size_t>(got));
+}
+
+// A top-level window's title, as the system keeps it (no message to the owner).
+std::string WindowTitle(HWND window)
+{
+    int length = GetWindowTextLengthA(window);
+    if (length <= 0)
+        return std::string();
+    std::vector<char> buffer(static_cast<size_t>(length) + 1);
+    int got = GetWindowTextA(window, buffer.data(), static_cast<int>(buffer.size()));
+    return std::string(buffer.data(), got > 0 ? static_cast<size_t>(got) : 0);
+}
+
+bool IsDialogClass(HWND window)
+{
+    char name[16];
+    return GetClassNameA(window, name, sizeof name) && lstrcmpA(name, "#32770") == 0;
+}
+
+struct TopLevelScan {
+    DWORD processId;
+    HWND dialog;
+    std::vector<HWND> boxes;
+};
+
+BOOL CALLBACK ScanTopLevel(HWND window, LPARAM context)
+{
+    TopLevelScan &scan = *reinterpret_cast<TopLevelScan *>(context);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    // Invisible windows are still being built: a dialog shows itself only
+    // after WM_INITDIALOG has filled it in.
+    if (processId != scan.processId || !IsWindowVisible(window) || !IsDialogClass(window))
+        return TRUE;
+    if (GetDlgItem(window, kLogId))
+        scan.dialog = window;
+    else if (GetDlgItem(window, kBoxTextId))
+        scan.boxes.push_back(window);
+    return TRUE;
+}
+
+DialogSnapshot ReadDialog(HWND dialog, DWORD started)
+{
+    DialogSnapshot snapshot;
+    snapshot.milliseconds = GetTickCount() - started;
+    snapshot.title = WindowTitle(dialog);
+    snapshot.status = ControlText(GetDlgItem(dialog, kStatusId));
+    snapshot.log = ControlText(GetDlgItem(dialog, kLogId));
+    HWND button = GetDlgItem(dialog, kFinishId);
+    snapshot.button = ControlText(button);
+    snapshot.buttonEnabled = button && IsWindowEnabled(button);
+    GUITHREADINFO thread = {};
+    thread.cbSize = sizeof thread;
+    if (button && GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &thread))
+        snapshot.buttonFocused = thread.hwndFocus == button;
+    HWND bar = GetDlgItem(dialog, kProgressId);
+    snapshot.rangeLow = static_cast<int>(Send(bar, PBM_GETRANGE, TRUE, 0));
+    snapshot.rangeHigh = static_cast<int>(Send(bar, PBM_GETRANGE, FALSE, 0));
+    snapshot.position = static_cast<int>(Send(bar, PBM_GETPOS, 0, 0));
+    RECT rect = {};
+    GetWindowRect(dialog, &rect);
+    snapshot.left = rect.left, snapshot.top = rect.top, snapshot.right = rect.right,
+    snapshot.bottom = rect.bottom;
+    GetWindowRect(GetDesktopWindow(), &rect);
+    snapshot.desktopLeft = rect.left, snapshot.desktopTop = rect.top;
+    snapshot.desktopRight = rect.right, snapshot.desktopBottom = rect.bottom;
+    return snapshot;
+}
+
+HWND VisibleChild(HWND window, int id)
+{
+    HWND child = GetDlgItem(window, id);
+    return child && IsWindowVisible(child) ? child : nullptr;
+}
+
+// One run of the program: the process, what has been seen of it, and the
+// result being filled in.
+class Session
+{
+  public:
+    Session(const DriverOptions &options, DriverResult &result) : options_(options), result_(result) {}
+    ~Session()
+    {
+        if (process_)
+            CloseHandle(process_);
+    }
+
+    bool Start();
+    void RunActions();
+    void Finish();
+
+  private:
+    void Fail(const std::string &problem)
+    {
+        if (!result_.error.empty())
+            result_.error += "; ";
+        result_.error += problem;
+    }
+    bool PastDeadline() const { return static_cast<LONG>(GetTickCount() - deadline_) >= 0; }
+
+    void Poll();
+    void RecordBox(HWND box);
+    bool WaitFor(const std::string &action, const std::function<bool()> &done);
+    bool RunAction(const std::string &action);
+    void Snapshot(HWND dialog);
+    bool DialogExists() const { return dialog_ && IsWindow(dialog_); }
+
+    const DriverOptions &options_;
+    DriverResult &result_;
+    HANDLE process_ = nullptr;
+    DWORD processId_ = 0;
+    DWORD started_ = 0;
+    DWORD deadline_ = 0;
+    bool exited_ = false;
+
+    HWND dialog_ = nullptr; // the progress dialog while it exists
+    bool dialogSeen_ = false;
+    bool snapshotOnSight_ = false; // the "dialog" action waits for its first sight
+    std::set<HWND> handledBoxes_;
+    size_t nextAnswer_ = 0;
+};
+
+bool Session::Start()
+{
+    std::string commandLine = "\"" + options_.exe + "\"";
+    if (!options_.arguments.empty())
+        commandLine += " " + options_.arguments;
+    std::vector<char> buffer(commandLine.begin(), commandLine.end());
+    buffer.push_back('\0');
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    const char *directory = options_.workingDirectory.empty() ? nullptr : options_.workingDirectory.c_str();
+    started_ = GetTickCount();
+    deadline_ = started_ + options_.timeoutSeconds * 1000u;
+    if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, directory, &startup,
+                        &started)) {
+        Fail("cannot start " + options_.exe + " (error " + std::to_string(GetLastError()) + ")");
+        return false;
+    }
+    CloseHandle(started.hThread);
+    process_ = started.hProcess;
+    processId_ = started.dwProcessId;
+    return true;
+}
+
+// Looks at the process once: its exit, its dialog, and every box not seen
+// before, which is recorded and answered at once.
+void Session::Poll()
+{
+    if (!exited_ && WaitForSingleObject(process_, 0) == WAIT_OBJECT_0) {
+        DWORD code = 0;
+        GetExitCodeProcess(process_, &code);
+        exited_ = true;
+        result_.exitCode = static_cast<int>(code);
+        result_.lines.push_back("exit " + std::to_string(result_.exitCode));
+    }
+
+    TopLevelScan scan = {processId_, nullptr, {}};
+    if (!exited_)
+        EnumWindows(ScanTopLevel, reinterpret_cast<LPARAM>(&scan));
+    dialog_ = scan.dialog;
+    if (dialog_ && !dialogSeen_) {
+        dialogSeen_ = true;
+        // The earliest look at the dialog, taken before any box is answered.
+        if (snapshotOnSight_)
+            Snapshot(dialog_);
+        snapshotOnSight_ = false;
+    }
+    for (HWND box : scan.boxes)
+        if (handledBoxes_.insert(box).second)
+            RecordBox(box);
+}
+
+void Session::RecordBox(HWND box)
+{
+    BoxRecord record;
+    record.milliseconds = GetTickCount() - started_;
+    record.caption = WindowTitle(box);
+    record.text = ControlText(GetDlgItem(box, kBoxTextId));
+    for (const ButtonName &button : kButtons) {
+        if (!VisibleChild(box, button.id))
+            continue;
+        if (!record.buttons.empty())
+            record.buttons += ",";
+        record.buttons += button.name;
+    }
+    HWND owner = GetWindow(box, GW_OWNER);
+    bool ownedByDialog = owner && IsDialogClass(owner) && GetDlgItem(owner, kLogId);
+    record.owner = !owner ? "none" : ownedByDialog ? "dialog" : "other";
+
+    std::string answer;
+    if (nextAnswer_ < options_.answers.size()) {
+        answer = options_.answers[nextAnswer_++];
+    } else {
+        answer = VisibleChild(box, IDNO) ? "no" : "ok";
+        Fail("box " + QuoteForTranscript(record.text) + " came with no answer left");
+    }
+    int id = 0;
+    for (const ButtonName &button : kButtons)
+        if (answer == button.name)
+            id = button.id;
+    HWND button = id ? VisibleChild(box, id) : nullptr;
+    if (!button) {
+        Fail("box " + QuoteForTranscript(record.text) + " has no button \"" + answer + "\"");
+        id = VisibleChild(box, IDNO) ? IDNO : VisibleChild(box, IDOK) ? IDOK : IDCANCEL;
+        button = GetDlgItem(box, id);
+    }
+    record.answer = answer;
+
+    if (DialogExists()) {
+        record.dialogSeen = true;
+        record.dialog = ReadDialog(dialog_, started_);
+        result_.lines.push_back(DialogLine(record.dialog));
+    }
+    result_.boxes.push_back(record);
+    result_.lines.push_back(BoxLine(record));
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+}
+
+void Session::Snapshot(HWND dialog)
+{
+    DialogSnapshot snapshot = ReadDialog(dialog, started_);
+    result_.snapshots.push_back(snapshot);
+    result_.lines.push_back(DialogLine(snapshot));
+}
+
+// Polls until done() holds (checked right after each poll). False after
+// recording why not: the deadline, or the program's exit.
+bool Session::WaitFor(const std::string &action, const std::function<bool()> &done)
+{
+    for (;;) {
+        Poll();
+        if (done())
+            return true;
+        // A box that came with no answer left ends the script too.
+        if (!result_.error.empty())
+            return false;
+        if (exited_) {
+            Fail(action + ": the program exited");
+            return false;
+        }
+        if (PastDeadline()) {
+            Fail(action + ": time limit reached");
+            return false;
+        }
+        Sleep(kPollMilliseconds);
+    }
+}
+
+bool Session::RunAction(const std::string &action)
+{
+    if (action == "dialog") {
+        Poll();
+        if (DialogExists()) {
+            Snapshot(dialog_);
+            return true;
+        }
+        if (dialogSeen_) {
+            Fail("dialog: the dialog has already closed");
+            return false;
+        }
+        snapshotOnSight_ = true;
+        return WaitFor(action, [this] { return dialogSeen_; });
+    }
+    if (action == "snapshot") {
+        Poll();
+        if (!DialogExists()) {
+            Fail("snapshot: there is no dialog");
+            return false;
+        }
+        Snapshot(dialog_);
+        return true;
+    }
+    if (action == "wait-done") {
+        auto enabled = [this] {
+            HWND button = DialogExists() ? GetDlgItem(dialog_, kFinishId) : nullptr;
+            return button && IsWindowEnabled(button);
+        };
+        if (!WaitFor(action, enabled))
+            return false;
+        Snapshot(dialog_);
+        return true;
+    }
+    if (action == "wait-gone")
+        return WaitFor(action, [this] { return exited_ || (dialogSeen_ && !DialogExists()); });
+    if (action == "wait-exit")
+        return WaitFor(action, [this] { return exited_; });
+    if (action.compare(0, 6, "sleep:") == 0) {
+        DWORD until = GetTickCount() + static_cast<DWORD>(strtoul(action.c_str() + 6, nullptr, 10));
+        for (;;) {
+            Poll();
+            if (!result_.error.empty())
+                return false;
+            if (static_cast<LONG>(GetTickCount() - until) >= 0)
+                return true;
+            if (PastDeadline()) {
+                Fail(action + ": time limit reached");
+                return false;
+            }
+            Sleep(kPollMilliseconds);
+        }
+    }
+    if (action == "press-finish" || action == "close-box" || action == "escape") {
+        Poll();
+        if (!DialogExists()) {
+            Fail(action + ": there is no dialog");
+            return false;
+        }
+        size_t boxesBefore = result_.boxes.size();
+        if (action == "press-finish") {
+            // A player can press the button only once it is enabled.
+            auto enabled = [this] {
+                HWND button = DialogExists() ? GetDlgItem(dialog_, kFinishId) : nullptr;
+                return button && IsWindowEnabled(button);
+            };
+            if (!WaitFor(action, enabled))
+                return false;
+            PostMessageA(dialog_, WM_COMMAND, MAKEWPARAM(kFinishId, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(dialog_, kFinishId)));
+        } else if (action == "close-box") {
+            PostMessageA(dialog_, WM_SYSCOMMAND, SC_CLOSE, 0);
+        } else {
+            // To the control with the focus, where a real key goes, so that
+            // the program's IsDialogMessage handles it like a real key.
+            GUITHREADINFO thread = {};
+            thread.cbSize = sizeof thread;
+            HWND target = dialog_;
+            if (GetGUIThreadInfo(GetWindowThreadProcessId(dialog_, nullptr), &thread) && thread.hwndFocus &&
+                (thread.hwndFocus == dialog_ || IsChild(dialog_, thread.hwndFocus)))
+                target = thread.hwndFocus;
+            PostMessageA(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+            PostMessageA(target, WM_KEYUP, VK_ESCAPE, static_cast<LPARAM>(0xC0010001u));
+            return true;
+        }
+        // What a press leads to: a box (answered already) or the dialog gone.
+        return WaitFor(action, [this, boxesBefore] {
+            return result_.boxes.size() > boxesBefore || !DialogExists() || exited_;
+        });
+    }
+    Fail("unknown action \"" + action + "\"");
+    return false;
+}
+
+void Session::RunActions()
+{
+    for (const std::string &action : options_.actions)
+        if (!RunAction(action) || !result_.error.empty())
+            return;
+}
+
+// Waits for the exit (within the limit, or a short grace after a failed
+// action) and kills the program if it is still there.
+void Session::Finish()
+{
+    bool scripted = result_.error.empty();
+    DWORD graceEnd = GetTickCount() + kGraceMilliseconds;
+    while (!exited_) {
+        Poll();
+        if (exited_)
+            break;
+        if (PastDeadline() || (!scripted && static_cast<LONG>(GetTickCount() - graceEnd) >= 0)) {
+            TerminateProcess(process_, 1);
+            WaitForSingleObject(process_, 10000);
+            result_.timedOut = true;
+            result_.lines.push_back("timeout");
+            Fail("the program did not exit in time");
+            return;
+        }
+        Sleep(kPollMilliseconds);
+    }
+    if (nextAnswer_ < options_.answers.size())
+        Fail(std::to_string(options_.answers.size() - nextAnswer_) + " answer(s) left unused");
+}
+
+} // namespace
+
+DriverResult RunDriver(const DriverOptions &options)
+{
+    DriverResult result;
+    Session session(options, result);
+    if (!session.Start())
+        return result;
+    session.RunActions();
+    session.Finish();
+    return result;
+}
+
+std::string QuoteForTranscript(const std::string &bytes)
+{
+    std::string quoted = "\"";
+    for (unsigned char c : bytes) {
+        switch (c) {
+        case '\r':
+            quoted += "\\r";
+            break;
+        case '\n':
+            quoted += "\\n";
+            break;
+        case '"':
+            quoted += "\\\"";
+            break;
+        case '\\':
+            quoted += "\\\\";
+            break;
+        default:
+            if (c < 0x20 || c >= 0x80) {
+                char escape[8];
+                snprintf(escape, sizeof escape, "\\x%02X", c);
+                quoted += escape;
+            } else {
+                quoted += static_cast<char>(c);
+            }
+        }
+    }
+    return quoted + "\"";
+}
+
+std::string DialogLine(const DialogSnapshot &s)
+{
+    char numbers[256];
+    snprintf(numbers, sizeof numbers,
+             " enabled=%d focused=%d range=%d..%d pos=%d rect=%ld,%ld,%ld,%ld desktop=%ld,%ld,%ld,%ld",
+             s.buttonEnabled ? 1 : 0, s.buttonFocused ? 1 : 0, s.rangeLow, s.rangeHigh, s.position, s.left,
+             s.top, s.right, s.bottom, s.desktopLeft, s.desktopTop, s.desktopRight, s.desktopBottom);
+    return "dialog title=" + QuoteForTranscript(s.title) + " status=" + QuoteForTranscript(s.status) +
+           " log=" + QuoteForTranscript(s.log) + " button=" + QuoteForTranscript(s.button) + numbers;
+}
+
+std::string BoxLine(const BoxRecord &box)
+{
+    return "box caption=" + QuoteForTranscript(box.caption) + " text=" + QuoteForTranscript(box.text) +
+           " buttons=" + box.buttons + " owner=" + box.owner + " answer=" + box.answer;
+}

@@ -1,0 +1,89 @@
+// The UI driver: starts a GUI program and works it from outside as a player
+// would, answering its message boxes, reading and pressing its progress dialog,
+// and writing down everything it saw as structured records and as a plain
+// ASCII transcript.
+//
+// Message boxes are the process's visible top-level "#32770" windows with a
+// static control id 0xFFFF; the progress dialog is its visible top-level
+// "#32770" window with a child id 1005 (the log). Texts are read as the ANSI
+// bytes of the current code page (Windows-1250 for the updater).
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The progress dialog as read at one moment.
+struct DialogSnapshot {
+    unsigned long milliseconds = 0; // since the program was started
+    std::string title;
+    std::string status;
+    std::string log;
+    std::string button;
+    bool buttonEnabled = false;
+    bool buttonFocused = false;
+    int rangeLow = 0;
+    int rangeHigh = 0;
+    int position = 0;
+    long left = 0, top = 0, right = 0, bottom = 0;                             // the dialog
+    long desktopLeft = 0, desktopTop = 0, desktopRight = 0, desktopBottom = 0; // the desktop
+};
+
+// One message box, as it was shown and as it was answered.
+struct BoxRecord {
+    unsigned long milliseconds = 0; // since the program was started, when the box was seen
+    std::string caption;
+    std::string text;
+    std::string buttons; // visible buttons in id order: "ok", "yes,no", ...
+    std::string owner;   // "none", "dialog" (the progress dialog) or "other"
+    std::string answer;  // "yes", "no", "ok", ...
+    // The progress dialog read right when the box was seen, if it existed.
+    bool dialogSeen = false;
+    DialogSnapshot dialog;
+};
+
+struct DriverOptions {
+    std::string exe;
+    std::string arguments;        // appended to the quoted exe path
+    std::string workingDirectory; // empty: the driver's own
+    // Answers to the boxes in the order they appear: "yes", "no", "ok".
+    std::vector<std::string> answers;
+    // Executed in order:
+    //   dialog        wait until the dialog exists; snapshot as first seen
+    //   snapshot      snapshot the dialog now
+    //   wait-done     wait until its button is enabled; snapshot
+    //   wait-gone     wait until the dialog no longer exists
+    //   press-finish  wait until the button is enabled, press it, wait until
+    //                 a box has been answered or the dialog is gone
+    //   close-box     the close box (SC_CLOSE), then wait as for press-finish
+    //   escape        Esc down and up to the focused control (or the dialog)
+    //   sleep:MS      wait MS milliseconds (boxes are still answered)
+    //   wait-exit     wait until the program has exited
+    std::vector<std::string> actions;
+    // Limit for the whole run, from the start of the program.
+    unsigned timeoutSeconds = 600;
+};
+
+struct DriverResult {
+    // The transcript, one event a line, ASCII only:
+    //   box caption="..." text="..." buttons=yes,no owner=none answer=yes
+    //   dialog title="..." status="..." log="..." button="..." enabled=0 focused=1 range=0..38 pos=0
+    //          rect=L,T,R,B desktop=L,T,R,B          (one line)
+    //   exit 0 | timeout
+    // A box seen while the dialog existed is preceded by a dialog line read
+    // at that moment.
+    std::vector<std::string> lines;
+    std::vector<BoxRecord> boxes;
+    std::vector<DialogSnapshot> snapshots; // those of the actions only
+    int exitCode = -1;                     // -1 if the program did not exit in time
+    bool timedOut = false;
+    std::string error; // empty when the run went as scripted; else every problem, "; "-separated
+};
+
+DriverResult RunDriver(const DriverOptions &options);
+
+// bytes in double quotes with C escapes: \r \n \" \\, other bytes below 0x20
+// and from 0x80 up as \xNN.
+std::string QuoteForTranscript(const std::string &bytes);
+// The transcript lines of a snapshot and of a box.
+std::string DialogLine(const DialogSnapshot &snapshot);
+std::string BoxLine(const BoxRecord &box);
