@@ -346,6 +346,17 @@ bool Session::RunAction(const std::string &action)
         return WaitFor(action, [this] { return exited_ || (dialogSeen_ && !DialogExists()); });
     if (action == "wait-exit")
         return WaitFor(action, [this] { return exited_; });
+    if (action.compare(0, 7, "signal:") == 0) {
+        // Tells a script outside that this point is reached (it takes a
+        // screenshot, for instance): creates the named file.
+        HANDLE file = CreateFileA(action.c_str() + 7, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            Fail(action + ": cannot create the file");
+            return false;
+        }
+        CloseHandle(file);
+        return true;
+    }
     if (action.compare(0, 6, "sleep:") == 0) {
         DWORD until = GetTickCount() + static_cast<DWORD>(strtoul(action.c_str() + 6, nullptr, 10));
         for (;;) {

@@ -57,6 +57,7 @@ struct DriverOptions {
     //   close-box     the close box (SC_CLOSE), then wait as for press-finish
     //   escape        Esc down and up to the focused control (or the dialog)
     //   sleep:MS      wait MS milliseconds (boxes are still answered)
+    //   signal:PATH   create the file PATH (a mark for a script outside)
     //   wait-exit     wait until the program has exited
     std::vector<std::string> actions;
     // Limit for the whole run, from the start of the program.

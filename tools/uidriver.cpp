@@ -33,7 +33,7 @@ int Usage()
 {
     fprintf(stderr, "usage: uidriver [--timeout S] [--cwd DIR] [--answers yes,no,...] [--args \"...\"] "
                     "EXE [ACTION ...]\n"
-                    "actions: dialog snapshot wait-done wait-gone press-finish close-box escape sleep:MS "
+                    "actions: dialog snapshot wait-done wait-gone press-finish close-box escape sleep:MS signal:PATH "
                     "wait-exit\n");
     return 2;
 }
