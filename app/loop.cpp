@@ -39,12 +39,18 @@ int RunProgressDialog(HINSTANCE instance)
 
 size_t ReadOnUiThread(void *buffer, size_t elementSize, size_t elementCount, FILE *stream)
 {
+    // With no loop running, or on the UI thread itself, a request would never
+    // be served: read here.
+    DWORD uiThread = *static_cast<volatile DWORD *>(&UiThreadId);
+    if (uiThread == 0 || uiThread == GetCurrentThreadId())
+        return fread(buffer, elementSize, elementCount, stream);
+
     HANDLE semaphore = CreateSemaphoreA(nullptr, 0, 1, nullptr);
     if (!semaphore)
         return fread(buffer, elementSize, elementCount, stream);
 
     ReadRequest request = {buffer, elementSize, elementCount, stream, 0, semaphore};
-    if (!PostThreadMessageA(UiThreadId, MSG_READ_REQUEST, 0, reinterpret_cast<LPARAM>(&request))) {
+    if (!PostThreadMessageA(uiThread, MSG_READ_REQUEST, 0, reinterpret_cast<LPARAM>(&request))) {
         CloseHandle(semaphore);
         return fread(buffer, elementSize, elementCount, stream);
     }

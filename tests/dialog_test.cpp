@@ -1,0 +1,243 @@
+// The progress dialog made from the real template (read from the built
+// updater) and driven in-process, and the message loop's read requests.
+#include <gtest/gtest.h>
+
+#include "dialog/dialog.h"
+#include "discovery/discovery.h"
+#include "res/resource.h"
+#include "tests/test_support.h"
+
+#include <commctrl.h>
+
+#include <thread>
+
+namespace {
+
+// Answers every box with OK once the event is set and the request that
+// follows it has had time to be posted.
+struct WaitingRecorder : PromptRecorder {
+    explicit WaitingRecorder(HANDLE event) : event_(event)
+    {
+        self_ = this;
+        MessageBoxCall = Wait;
+    }
+    static int WINAPI Wait(HWND, LPCSTR, LPCSTR, UINT)
+    {
+        WaitForSingleObject(self_->event_, 10000);
+        Sleep(200);
+        return IDOK;
+    }
+    HANDLE event_;
+    static inline WaitingRecorder *self_ = nullptr;
+};
+
+class Dialog : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        InitCommonControlsFromSystem();
+        module_ = LoadLibraryExA(DIST_EXE, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(nullptr, module_);
+        updateFailed = 0;
+        updateDone = 0;
+    }
+    void TearDown() override
+    {
+        if (window_ && IsWindow(window_))
+            DestroyWindow(window_);
+        DialogWindow = nullptr;
+        DrainQueue();
+        entryCount = 0;
+        if (module_)
+            FreeLibrary(module_);
+    }
+
+    // Creates the dialog without running the chain: its first step message is
+    // taken off the queue and checked.
+    void Create()
+    {
+        window_ = CreateDialogParamA(module_, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressDialogProc, 0);
+        ASSERT_NE(nullptr, window_);
+        DialogWindow = window_;
+        MSG message;
+        ASSERT_TRUE(PeekMessageA(&message, window_, MSG_FIRST_STEP, MSG_FIRST_STEP, PM_REMOVE));
+        EXPECT_EQ(0u, message.wParam);
+        EXPECT_EQ(0, message.lParam);
+    }
+
+    std::string Text(int id) const
+    {
+        char text[65536];
+        GetDlgItemTextA(window_, id, text, sizeof text);
+        return text;
+    }
+    LRESULT Bar(UINT message, WPARAM wParam = 0) const
+    {
+        return SendDlgItemMessageA(window_, IDC_PROGRESS, message, wParam, 0);
+    }
+    // Dispatches what is queued; returns the exit code of a quit message, or
+    // -1 when none came.
+    static int DrainQueue()
+    {
+        int quit = -1;
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT)
+                quit = static_cast<int>(message.wParam);
+            else if (message.message < WM_APP || message.hwnd == nullptr)
+                DispatchMessageA(&message);
+        }
+        return quit;
+    }
+
+    HMODULE module_ = nullptr;
+    HWND window_ = nullptr;
+};
+
+TEST_F(Dialog, OpensCentredInItsRunningState)
+{
+    entryCount = 3;
+    Create();
+    char title[256];
+    GetWindowTextA(window_, title, sizeof title);
+    EXPECT_STREQ(kCaption, title);
+    EXPECT_EQ(kStatusRunning, Text(IDC_STATUS));
+    EXPECT_EQ("", Text(IDC_LOG));
+    EXPECT_EQ(kFinishButton, Text(IDC_FINISH));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window_, IDC_FINISH)));
+    EXPECT_EQ(0, Bar(PBM_GETRANGE, TRUE));
+    EXPECT_EQ(38, Bar(PBM_GETRANGE, FALSE));
+    EXPECT_EQ(0, Bar(PBM_GETPOS));
+
+    RECT desktop, own;
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    GetWindowRect(window_, &own);
+    EXPECT_EQ(desktop.left + ((desktop.right - desktop.left) - (own.right - own.left)) / 2, own.left);
+    EXPECT_EQ(desktop.top + ((desktop.bottom - desktop.top) - (own.bottom - own.top)) / 2, own.top);
+
+    // The bar steps by one.
+    Bar(PBM_STEPIT);
+    EXPECT_EQ(1, Bar(PBM_GETPOS));
+}
+
+TEST_F(Dialog, AppendsToTheEndOfTheLogWhateverIsSelected)
+{
+    Create();
+    // The procedure's results are checked by calling it: SendMessage to a
+    // dialog returns its DWLP_MSGRESULT instead.
+    EXPECT_EQ(TRUE, ProgressDialogProc(window_, MSG_LOG_APPEND, 0, reinterpret_cast<LPARAM>("Pierwszy")));
+    EXPECT_EQ(TRUE, ProgressDialogProc(window_, MSG_LOG_APPEND, 0, reinterpret_cast<LPARAM>(kLogOk)));
+    SendDlgItemMessageA(window_, IDC_LOG, EM_SETSEL, 2, 5);
+    SendMessageA(window_, MSG_LOG_APPEND, 0, reinterpret_cast<LPARAM>("Drugi"));
+    EXPECT_EQ(std::string("Pierwszy OK\r\nDrugi"), Text(IDC_LOG));
+    // The append can't be undone.
+    EXPECT_FALSE(SendDlgItemMessageA(window_, IDC_LOG, EM_CANUNDO, 0, 0));
+}
+
+TEST_F(Dialog, TheCloseBoxAsksWhileTheUpdateRuns)
+{
+    Create();
+    PromptRecorder boxes({IDNO, IDYES});
+    EXPECT_EQ(TRUE, ProgressDialogProc(window_, WM_CLOSE, 0, 0));
+    ASSERT_EQ(1u, boxes.boxes.size());
+    EXPECT_EQ(kCancelQuestion, boxes.boxes[0].text);
+    EXPECT_EQ(kStyleQuestion, boxes.boxes[0].type);
+    EXPECT_EQ(window_, boxes.boxes[0].owner);
+    EXPECT_TRUE(IsWindow(window_));
+    EXPECT_EQ(-1, DrainQueue());
+
+    SendMessageA(window_, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(window_));
+    EXPECT_EQ(nullptr, DialogWindow);
+    EXPECT_EQ(0, DrainQueue());
+}
+
+TEST_F(Dialog, OnlyTheButtonCloses)
+{
+    Create();
+    PromptRecorder boxes;
+    // Esc reaches the dialog as IDCANCEL: nothing happens.
+    EXPECT_EQ(FALSE, ProgressDialogProc(window_, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0));
+    EXPECT_EQ(-1, DrainQueue());
+    EXPECT_TRUE(IsWindow(window_));
+
+    // After a failed step the close asks nothing and the exit code is 0.
+    updateFailed = 1;
+    EXPECT_EQ(TRUE, ProgressDialogProc(window_, WM_COMMAND, MAKEWPARAM(IDC_FINISH, BN_CLICKED), 0));
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(0, DrainQueue());
+    EXPECT_FALSE(IsWindow(window_));
+}
+
+TEST_F(Dialog, FinishedStateClosesWithExitCodeOne)
+{
+    Create();
+    SendMessageA(window_, MSG_LOG_APPEND, 0, reinterpret_cast<LPARAM>("log"));
+    PromptRecorder boxes;
+    EXPECT_EQ(TRUE, ProgressDialogProc(window_, MSG_UPDATE_DONE, 0, 0));
+    EXPECT_EQ(1, updateDone);
+    EXPECT_EQ(kStatusDone, Text(IDC_STATUS));
+    EXPECT_EQ(kFinishButton, Text(IDC_FINISH));
+    EXPECT_EQ("log", Text(IDC_LOG));
+    HWND finish = GetDlgItem(window_, IDC_FINISH);
+    EXPECT_TRUE(IsWindowEnabled(finish));
+    EXPECT_EQ(finish, GetFocus());
+
+    SendMessageA(window_, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(1, DrainQueue());
+    EXPECT_FALSE(IsWindow(window_));
+}
+
+TEST_F(Dialog, ReadRequestsOfOtherThreads)
+{
+    TempDir directory;
+    std::string name = directory / "data.bin";
+    WriteFileBytes(name, "0123456789");
+
+    // When the request can't be posted (here: to a thread that has ended),
+    // the read is done on the calling thread.
+    DWORD ended = 0;
+    std::thread([&] { ended = GetCurrentThreadId(); }).join();
+    UiThreadId = ended;
+    FILE *file = fopen(name.c_str(), "rb");
+    char buffer[16] = {};
+    size_t got = 0;
+    std::thread([&] { got = ReadOnUiThread(buffer, 1, 4, file); }).join();
+    EXPECT_EQ(4u, got);
+    EXPECT_EQ(std::string("0123"), std::string(buffer, 4));
+    UiThreadId = 0;
+
+    // Through the real loop: the worker's request is served on the UI thread
+    // while the updater's first step reports a missing registry key; the
+    // report waits until the request is queued, so it is served before the
+    // dialog closes.
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kGameKeyPath);
+    HKEY key;
+    ASSERT_NE(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, KEY_READ, &key));
+    HANDLE queued = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    size_t rest = 0;
+    DWORD servedBy = 0;
+    std::thread worker([&] {
+        while (*static_cast<volatile DWORD *>(&UiThreadId) == 0)
+            Sleep(1);
+        servedBy = UiThreadId;
+        SetEvent(queued);
+        rest = ReadOnUiThread(buffer, 2, 8, file); // three whole elements remain
+    });
+    WaitingRecorder waiting(queued);
+    RunProgressDialog(module_);
+    worker.join();
+    CloseHandle(queued);
+    EXPECT_EQ(GetCurrentThreadId(), servedBy);
+    EXPECT_EQ(3u, rest);
+    EXPECT_EQ(std::string("456789"), std::string(buffer, 6));
+    EXPECT_EQ(0u, UiThreadId);
+
+    // At the end of the file a request yields 0, as fread does.
+    std::thread([&] { got = ReadOnUiThread(buffer, 1, 4, file); }).join();
+    EXPECT_EQ(0u, got);
+    fclose(file);
+}
+
+} // namespace
