@@ -30,7 +30,14 @@ void Scan(unsigned char *buffer, size_t size, size_t *position, const unsigned c
 {
     size_t p = *position;
     while (p + length <= size) {
-        if (buffer[p] == pattern[0] && memcmp(buffer + p, pattern, length) == 0) {
+        // Jump to the next place where the pattern's first byte stands.
+        const void *first = memchr(buffer + p, pattern[0], size - length + 1 - p);
+        if (!first) {
+            p = size - length + 1;
+            break;
+        }
+        p = static_cast<size_t>(static_cast<const unsigned char *>(first) - buffer);
+        if (memcmp(buffer + p, pattern, length) == 0) {
             memcpy(buffer + p, replacement, length);
             if (*dirtyBegin >= *dirtyEnd)
                 *dirtyBegin = p;
@@ -40,7 +47,7 @@ void Scan(unsigned char *buffer, size_t size, size_t *position, const unsigned c
             ++p;
         }
     }
-    *position = p;
+    *position = p < size ? p : size;
 }
 
 bool FindEntry(const char *path, WIN32_FIND_DATAA *found)

@@ -8,8 +8,8 @@ target_compile_options(e2e_tests PRIVATE ${TEST_COMPILE_OPTIONS})
 target_include_directories(e2e_tests PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(e2e_tests PRIVATE ${TEST_PATH_DEFINITIONS})
 # update_dialog for the chain's tables and the target paths; app/app.h for
-# the texts.
-target_link_libraries(e2e_tests PRIVATE uidriver_core update_dialog advapi32 gtest_main)
+# the texts. e2e_test.cpp has its own main (see there).
+target_link_libraries(e2e_tests PRIVATE uidriver_core update_dialog advapi32 gtest)
 target_link_options(e2e_tests PRIVATE ${TEST_LINK_OPTIONS})
 add_dependencies(e2e_tests dist)
 
@@ -18,6 +18,6 @@ function(e2e_test_group name filter)
     set_tests_properties(e2e.${name} PROPERTIES TIMEOUT 900 RESOURCE_LOCK registry LABELS e2e)
 endfunction()
 
-e2e_test_group(startup "StartUp.*")
+e2e_test_group(startup "Transcript.*:StartUp.*")
 e2e_test_group(dialog "ProgressDialog.*")
 e2e_test_group(update "Update.*")

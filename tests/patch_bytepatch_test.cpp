@@ -24,8 +24,7 @@ void ExpectError(const RecordedBox &box, const std::string &text)
     EXPECT_EQ(std::string(kCaption), box.caption);
 }
 
-template <size_t n>
-int Apply(const std::string &path, const BytePatch (&records)[n])
+template <size_t n> int Apply(const std::string &path, const BytePatch (&records)[n])
 {
     return ApplyBytePatches(path.c_str(), records, n);
 }

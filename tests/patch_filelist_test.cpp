@@ -61,8 +61,8 @@ protected:
 
     static int Collect(const std::string &wildcard, int failHard)
     {
-        return CollectMatchingFiles(wildcard.c_str(), kSaveRuleReplacement, kSavePattern, kSaveRuleLength, failHard,
-                                    1);
+        return CollectMatchingFiles(wildcard.c_str(), kSaveRuleReplacement, kSavePattern, kSaveRuleLength,
+                                    failHard, 1);
     }
     static int Append(const char *name)
     {
@@ -127,8 +127,9 @@ TEST_F(FileList, AppendKeepsCopiesInOrderBehindWhichStandsANull)
     EXPECT_EQ(1, Append(name));
     name[12] = 'z';
     EXPECT_EQ(3u, entryCount);
-    EXPECT_EQ((std::vector<std::string>{"C:\\Gry\\save\\a.SAV", "C:\\Gry\\save\\b.SAV", "C:\\Gry\\save\\c.SAV"}),
-              List());
+    EXPECT_EQ(
+        (std::vector<std::string>{"C:\\Gry\\save\\a.SAV", "C:\\Gry\\save\\b.SAV", "C:\\Gry\\save\\c.SAV"}),
+        List());
     for (uint32_t i = 0; i < entryCount; ++i)
         EXPECT_NE(name, entries[i]);
 

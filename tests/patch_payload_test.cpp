@@ -192,48 +192,67 @@ TEST_F(Payload, BrokenTrailersAreReadFailures)
         ExpectBox(box, Formatted(kCannotRead, display));
 }
 
+// The distributables: this build's own, and the release executable when the
+// tests are built for another architecture than the release.
+const char *const kDistributables[] = {DIST_EXE, RELEASE_EXE};
+
 TEST_F(Payload, TheDistributableCarriesTheMenuTextAsChunkZero)
 {
-    const std::string image = ReadFileBytes(DIST_EXE);
-    ASSERT_GT(image.size(), 84167u);
-    const size_t sectionEnd = SectionDataEnd(image);
     const std::string menuText = ReadFileBytes(MENU_TEXT);
     ASSERT_EQ(84163u, menuText.size());
+    for (const char *exe : kDistributables) {
+        SCOPED_TRACE(exe);
+        const std::string image = ReadFileBytes(exe);
+        ASSERT_GT(image.size(), 84167u);
+        const size_t sectionEnd = SectionDataEnd(image);
 
-    PromptRecorder boxes;
-    Located chunk = Locate(DIST_EXE, 0, DIST_EXE);
-    EXPECT_EQ(84163u, chunk.length);
-    EXPECT_EQ(static_cast<long>(sectionEnd), chunk.position);
-    EXPECT_EQ(image.size(), sectionEnd + 84163 + 4);
-    EXPECT_TRUE(menuText == chunk.data);
-    EXPECT_TRUE(boxes.boxes.empty());
+        PromptRecorder boxes;
+        Located chunk = Locate(exe, 0, exe);
+        EXPECT_EQ(84163u, chunk.length);
+        EXPECT_EQ(static_cast<long>(sectionEnd), chunk.position);
+        EXPECT_EQ(image.size(), sectionEnd + 84163 + 4);
+        EXPECT_TRUE(menuText == chunk.data);
+        EXPECT_TRUE(boxes.boxes.empty());
 
-    EXPECT_EQ(0u, Locate(DIST_EXE, 1, DIST_EXE).length);
-    ASSERT_EQ(1u, boxes.boxes.size());
-    ExpectBox(boxes.boxes[0], Formatted(kCannotRead, DIST_EXE));
+        EXPECT_EQ(0u, Locate(exe, 1, exe).length);
+        ASSERT_EQ(1u, boxes.boxes.size());
+        ExpectBox(boxes.boxes[0], Formatted(kCannotRead, exe));
+    }
 }
 
 TEST_F(Payload, ACertificateTableAtTheEndIsNotPartOfThePayload)
 {
     // The distributable as a signature would leave it: a certificate table
     // appended and entered in the image's security directory.
-    std::string image = ReadFileBytes(DIST_EXE);
-    const size_t sectionEnd = SectionDataEnd(image);
-    const size_t pe = WordAt(image, 0x3C);
-    ASSERT_EQ(0x10B, HalfAt(image, pe + 24));
-    const size_t security = pe + 24 + 96 + 4 * 8;
-    const std::string certificate = Word(24) + std::string("\x00\x02\x02\x00", 4) + std::string(16, '\x5A');
-    image.replace(security, 8, Word(static_cast<uint32_t>(image.size())) + Word(24));
-    image += certificate;
-    const std::string path = dir / "signed.exe";
-    WriteFileBytes(path, image);
+    for (const char *exe : kDistributables) {
+        SCOPED_TRACE(exe);
+        std::string image = ReadFileBytes(exe);
+        const size_t sectionEnd = SectionDataEnd(image);
+        const size_t pe = WordAt(image, 0x3C);
+        const uint16_t magic = HalfAt(image, pe + 24);
+        ASSERT_TRUE(magic == 0x10B || magic == 0x20B);
+        const size_t security = pe + 24 + (magic == 0x10B ? 96 : 112) + 4 * 8;
+        const std::string certificate =
+            Word(24) + std::string("\x00\x02\x02\x00", 4) + std::string(16, '\x5A');
+        image.replace(security, 8, Word(static_cast<uint32_t>(image.size())) + Word(24));
+        image += certificate;
+        const std::string path = dir / "signed.exe";
+        WriteFileBytes(path, image);
 
-    PromptRecorder boxes;
-    Located chunk = Locate(path, 0, "signed.exe");
-    EXPECT_EQ(84163u, chunk.length);
-    EXPECT_EQ(static_cast<long>(sectionEnd), chunk.position);
-    EXPECT_TRUE(ReadFileBytes(MENU_TEXT) == chunk.data);
-    EXPECT_TRUE(boxes.boxes.empty());
+        PromptRecorder boxes;
+        Located chunk = Locate(path, 0, "signed.exe");
+        EXPECT_EQ(84163u, chunk.length);
+        EXPECT_EQ(static_cast<long>(sectionEnd), chunk.position);
+        EXPECT_TRUE(ReadFileBytes(MENU_TEXT) == chunk.data);
+        EXPECT_TRUE(boxes.boxes.empty());
+
+        // A table that doesn't close the file is no signature: the payload
+        // ends at the end of the file, where the table's bytes stand.
+        image += "tail";
+        WriteFileBytes(path, image);
+        EXPECT_EQ(0u, Locate(path, 0, "signed.exe").length);
+        EXPECT_EQ(1u, boxes.boxes.size());
+    }
 }
 
 TEST_F(Payload, EnsureDirectoriesMakesWhatIsMissingAndComesBack)
@@ -421,7 +440,8 @@ bool CarriesTestPayload()
         {"AnExistingTargetIsReplacedWhole", AnExistingTargetIsReplacedWhole},
         {"MissingDirectoriesAreMade", MissingDirectoriesAreMade},
         {"FailuresLeaveTheOldTargetAndNoTemporaryFile", FailuresLeaveTheOldTargetAndNoTemporaryFile},
-        {"PatchOrExtractWritesTheChunkWhereNoFileIsToPatch", PatchOrExtractWritesTheChunkWhereNoFileIsToPatch},
+        {"PatchOrExtractWritesTheChunkWhereNoFileIsToPatch",
+         PatchOrExtractWritesTheChunkWhereNoFileIsToPatch},
     };
     for (const Case &c : cases) {
         PayloadCarried::Body body = c.body;

@@ -53,8 +53,8 @@ bool KeyExists(const char *subkey)
 void SetValue(const char *subkey, const char *name, DWORD type, const std::string &data)
 {
     HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                             &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &key, nullptr));
     EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE *>(data.data()),
                                             static_cast<DWORD>(data.size())));
     RegCloseKey(key);
@@ -77,6 +77,20 @@ Value GetValue(const char *subkey, const char *name)
     }
     RegCloseKey(key);
     return value;
+}
+
+// The size of a value as stored, from the wide query, which hands back the
+// bytes as they are (the ANSI one converts and terminates them).
+DWORD StoredBytes(const char *subkey, const wchar_t *name)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, name, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS)
+        size = 0;
+    RegCloseKey(key);
+    return size;
 }
 
 std::string WithNul(const char *text)
@@ -105,7 +119,8 @@ protected:
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, kGameKeyPath);
         if (existed_) {
             HKEY key;
-            RegCreateKeyExA(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+            RegCreateKeyExA(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr);
             RegCloseKey(key);
             for (const Value &value : saved_)
                 SetValue(kGameKeyPath, value.name.c_str(), value.type, value.data);
@@ -132,6 +147,9 @@ TEST_F(Registry, TheReleaseTableSetsTheGuidAsAString)
     EXPECT_EQ(static_cast<DWORD>(REG_SZ), guid.type);
     EXPECT_EQ(39u, guid.data.size());
     EXPECT_EQ(WithNul(kReleaseGuid), guid.data);
+    // The stored value holds its terminator. (Windows stores what it is given;
+    // Wine adds a missing terminator to a string set through the ANSI call.)
+    EXPECT_EQ(2u * 39, StoredBytes(kGameKeyPath, L"Guid"));
 
     // Whatever it held before, of whatever type.
     SetValue(kGameKeyPath, "Guid", REG_DWORD, std::string(4, '\x07'));

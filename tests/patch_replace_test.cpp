@@ -24,10 +24,11 @@ const std::string kProcesorField("Procesor\0", 9);
 const std::string kCpuField("CPU\0\0\0\0\0\0", 9);
 
 // ReplaceInBuffer over a copy of buffer: its result and the bytes after it.
-std::pair<int, std::string> Replace(std::string buffer, const std::string &replacement, const std::string &pattern)
+std::pair<int, std::string> Replace(std::string buffer, const std::string &replacement,
+                                    const std::string &pattern)
 {
-    int result = ReplaceInBuffer(reinterpret_cast<unsigned char *>(&buffer[0]), buffer.size(), Bytes(replacement),
-                                 Bytes(pattern), static_cast<unsigned>(pattern.size()));
+    int result = ReplaceInBuffer(reinterpret_cast<unsigned char *>(&buffer[0]), buffer.size(),
+                                 Bytes(replacement), Bytes(pattern), static_cast<unsigned>(pattern.size()));
     return {result, buffer};
 }
 
@@ -77,8 +78,8 @@ Times GetTimes(const std::string &path)
 
 void SetTimes(const std::string &path, const Times &times)
 {
-    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, file) << path;
     EXPECT_TRUE(SetFileTime(file, &times.creation, &times.access, &times.write));
     CloseHandle(file);
@@ -142,7 +143,8 @@ public:
     std::string Content() const
     {
         std::string bytes(65536, '\0');
-        HANDLE file = CreateFileW(wide_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE file =
+            CreateFileW(wide_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         DWORD got = 0;
         if (file != INVALID_HANDLE_VALUE) {
             ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr);
@@ -200,7 +202,8 @@ TEST(ReplaceBuffer, TheSaveRuleTurnsTheFirstOfTwoProcesorFieldsIntoCpu)
     EXPECT_EQ(kProcesorField + kProcesorField, kPattern);
     EXPECT_EQ(kCpuField + kProcesorField, kReplacement);
 
-    EXPECT_EQ(std::make_pair(1, kCpuField + kProcesorField), Replace(kProcesorField + kProcesorField, kReplacement, kPattern));
+    EXPECT_EQ(std::make_pair(1, kCpuField + kProcesorField),
+              Replace(kProcesorField + kProcesorField, kReplacement, kPattern));
     // Near misses stay as they are.
     const std::string lone = "xx" + kProcesorField + "yyyyyyyyyyyy";
     EXPECT_EQ(std::make_pair(0, lone), Replace(lone, kReplacement, kPattern));
@@ -212,11 +215,12 @@ TEST(ReplaceBuffer, TheSaveRuleTurnsTheFirstOfTwoProcesorFieldsIntoCpu)
     // are consumed. Four fields: two pairs.
     EXPECT_EQ(std::make_pair(1, kCpuField + kProcesorField + kProcesorField),
               Replace(kProcesorField + kProcesorField + kProcesorField, kReplacement, kPattern));
-    EXPECT_EQ(std::make_pair(1, kCpuField + kProcesorField + kCpuField + kProcesorField),
-              Replace(kProcesorField + kProcesorField + kProcesorField + kProcesorField, kReplacement, kPattern));
+    EXPECT_EQ(
+        std::make_pair(1, kCpuField + kProcesorField + kCpuField + kProcesorField),
+        Replace(kProcesorField + kProcesorField + kProcesorField + kProcesorField, kReplacement, kPattern));
 }
 
-class ReplaceFile : public testing::Test {
+class ReplaceFiles : public testing::Test {
 protected:
     std::string Write(const std::string &name, const std::string &bytes)
     {
@@ -227,7 +231,8 @@ protected:
 
     // Runs ReplaceInFile on bytes and checks the file against one pass of
     // ReplaceInBuffer over the whole content: same result, same length.
-    void ExpectWholeFilePass(const std::string &bytes, const std::string &replacement, const std::string &pattern)
+    void ExpectWholeFilePass(const std::string &bytes, const std::string &replacement,
+                             const std::string &pattern)
     {
         std::string path = Write("f.bin", bytes);
         std::string expected = Replace(bytes, replacement, pattern).second;
@@ -237,13 +242,14 @@ protected:
         EXPECT_TRUE(boxes.boxes.empty());
         std::string after = ReadFileBytes(path);
         EXPECT_EQ(bytes.size(), after.size());
-        EXPECT_TRUE(expected == after) << "file of " << bytes.size() << " bytes differs from a whole-buffer pass";
+        EXPECT_TRUE(expected == after)
+            << "file of " << bytes.size() << " bytes differs from a whole-buffer pass";
     }
 
     TempDir dir;
 };
 
-TEST_F(ReplaceFile, SmallFilesAndExactBlockMultiples)
+TEST_F(ReplaceFiles, SmallFilesAndExactBlockMultiples)
 {
     ExpectWholeFilePass("", kReplacement, kPattern);
     EXPECT_EQ("", ReadFileBytes(dir / "f.bin"));
@@ -269,7 +275,7 @@ TEST_F(ReplaceFile, SmallFilesAndExactBlockMultiples)
         EXPECT_EQ(kReplacement, after.substr(offset, 18)) << offset;
 }
 
-TEST_F(ReplaceFile, OccurrencesAcrossBlockBoundariesAreReplaced)
+TEST_F(ReplaceFiles, OccurrencesAcrossBlockBoundariesAreReplaced)
 {
     // 4,097 bytes, a 7-byte pattern at 4,090: six bytes in the first block,
     // the last in the second.
@@ -316,7 +322,7 @@ TEST_F(ReplaceFile, OccurrencesAcrossBlockBoundariesAreReplaced)
         EXPECT_EQ(replacement, after.substr(offset, 255)) << offset;
 }
 
-TEST_F(ReplaceFile, DenseRandomFilesMatchOneWholeFilePass)
+TEST_F(ReplaceFiles, DenseRandomFilesMatchOneWholeFilePass)
 {
     // A two-letter alphabet gives occurrences everywhere, overlapping runs
     // across every boundary included.
@@ -333,7 +339,7 @@ TEST_F(ReplaceFile, DenseRandomFilesMatchOneWholeFilePass)
     }
 }
 
-TEST_F(ReplaceFile, AFileWithoutOccurrencesIsOnlyRead)
+TEST_F(ReplaceFiles, AFileWithoutOccurrencesIsOnlyRead)
 {
     std::string bytes = Filler(3 * 4096 + 10, 7);
     Put(bytes, 4090, kProcesorField); // a lone field across a boundary
@@ -355,7 +361,7 @@ TEST_F(ReplaceFile, AFileWithoutOccurrencesIsOnlyRead)
     EXPECT_EQ(kReplacement + bytes, ReadFileBytes(changed));
 }
 
-TEST_F(ReplaceFile, AFileThatCannotBeOpenedIsReportedOrAsked)
+TEST_F(ReplaceFiles, AFileThatCannotBeOpenedIsReportedOrAsked)
 {
     std::string missing = dir / "missing.sav";
     std::string directory = dir / "folder.sav";
@@ -392,7 +398,7 @@ TEST_F(ReplaceFile, AFileThatCannotBeOpenedIsReportedOrAsked)
     EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, IsExistingDirectory(directory.c_str()));
 }
 
-TEST_F(ReplaceFile, KeepTimesPutsTheTimeStampsBack)
+TEST_F(ReplaceFiles, KeepTimesPutsTheTimeStampsBack)
 {
     std::string content = Filler(6000, 8);
     Put(content, 4090, kPattern);
@@ -405,25 +411,28 @@ TEST_F(ReplaceFile, KeepTimesPutsTheTimeStampsBack)
     bool creationKept = Ticks(GetTimes(kept).creation) == Ticks(kOldTimes.creation);
 
     PromptRecorder boxes;
-    EXPECT_EQ(1, ReplaceInFileKeepTimes(kept.c_str(), kSaveRuleReplacement, kSavePattern, kSaveRuleLength, 1, 1));
-    EXPECT_EQ(1, ReplaceInFileKeepTimes(notKept.c_str(), kSaveRuleReplacement, kSavePattern, kSaveRuleLength, 1, 0));
+    EXPECT_EQ(
+        1, ReplaceInFileKeepTimes(kept.c_str(), kSaveRuleReplacement, kSavePattern, kSaveRuleLength, 1, 1));
+    EXPECT_EQ(1, ReplaceInFileKeepTimes(notKept.c_str(), kSaveRuleReplacement, kSavePattern, kSaveRuleLength,
+                                        1, 0));
     EXPECT_TRUE(boxes.boxes.empty());
 
-    std::string expected = content;
-    Put(expected, 4090, kReplacement);
-    EXPECT_TRUE(expected == ReadFileBytes(kept));
-    EXPECT_TRUE(expected == ReadFileBytes(notKept));
+    // The times first: reading the content below moves the access time.
     Times after = GetTimes(kept);
     EXPECT_EQ(Ticks(kOldTimes.write), Ticks(after.write));
     EXPECT_EQ(Ticks(kOldTimes.access), Ticks(after.access));
     if (creationKept)
         EXPECT_EQ(Ticks(kOldTimes.creation), Ticks(after.creation));
     else
-        RecordProperty("creation_time", "not kept by this file system; not compared");
+        printf("note: this file system keeps no creation time; it was not compared\n");
     EXPECT_GT(Ticks(GetTimes(notKept).write), Ticks(kOldTimes.write));
+    std::string expected = content;
+    Put(expected, 4090, kReplacement);
+    EXPECT_TRUE(expected == ReadFileBytes(kept));
+    EXPECT_TRUE(expected == ReadFileBytes(notKept));
 }
 
-TEST_F(ReplaceFile, AYesToAFailedOpenGoesOnToRestoreTheTimes)
+TEST_F(ReplaceFiles, AYesToAFailedOpenGoesOnToRestoreTheTimes)
 {
     // The file is held without sharing: the open for the replacement fails,
     // and so does the open that sets the times, which reports on its own.
@@ -432,25 +441,30 @@ TEST_F(ReplaceFile, AYesToAFailedOpenGoesOnToRestoreTheTimes)
     const std::string question = Question(Formatted(kCannotOpen, locked));
     {
         PromptRecorder boxes({IDYES, IDYES});
-        EXPECT_EQ(1, ReplaceInFileKeepTimes(locked.c_str(), kSaveRuleReplacement, kSavePattern, kSaveRuleLength, 0, 1));
+        EXPECT_EQ(1, ReplaceInFileKeepTimes(locked.c_str(), kSaveRuleReplacement, kSavePattern,
+                                            kSaveRuleLength, 0, 1));
         ASSERT_EQ(2u, boxes.boxes.size());
         ExpectBox(boxes.boxes[0], question, kStyleQuestion);
         ExpectBox(boxes.boxes[1], question, kStyleQuestion);
     }
     {
         PromptRecorder boxes({IDYES, IDNO});
-        EXPECT_EQ(0, ReplaceInFileKeepTimes(locked.c_str(), kSaveRuleReplacement, kSavePattern, kSaveRuleLength, 0, 1));
+        EXPECT_EQ(0, ReplaceInFileKeepTimes(locked.c_str(), kSaveRuleReplacement, kSavePattern,
+                                            kSaveRuleLength, 0, 1));
         EXPECT_EQ(2u, boxes.boxes.size());
     }
     {
         PromptRecorder boxes({IDYES});
-        EXPECT_EQ(1, ReplaceInFileKeepTimes(locked.c_str(), kSaveRuleReplacement, kSavePattern, kSaveRuleLength, 0, 0));
+        EXPECT_EQ(1, ReplaceInFileKeepTimes(locked.c_str(), kSaveRuleReplacement, kSavePattern,
+                                            kSaveRuleLength, 0, 0));
         EXPECT_EQ(1u, boxes.boxes.size());
     }
     {
         PromptRecorder boxes({IDYES, IDYES});
-        EXPECT_EQ(0, RestoreFileTimes(locked.c_str(), &kOldTimes.creation, &kOldTimes.access, &kOldTimes.write, 1));
-        EXPECT_EQ(1, RestoreFileTimes(locked.c_str(), &kOldTimes.creation, &kOldTimes.access, &kOldTimes.write, 0));
+        EXPECT_EQ(
+            0, RestoreFileTimes(locked.c_str(), &kOldTimes.creation, &kOldTimes.access, &kOldTimes.write, 1));
+        EXPECT_EQ(
+            1, RestoreFileTimes(locked.c_str(), &kOldTimes.creation, &kOldTimes.access, &kOldTimes.write, 0));
         ASSERT_EQ(2u, boxes.boxes.size());
         ExpectBox(boxes.boxes[0], Formatted(kCannotOpen, locked), kStyleError);
         ExpectBox(boxes.boxes[1], question, kStyleQuestion);
@@ -459,7 +473,7 @@ TEST_F(ReplaceFile, AYesToAFailedOpenGoesOnToRestoreTheTimes)
     EXPECT_EQ(kPattern, ReadFileBytes(locked));
 }
 
-TEST_F(ReplaceFile, ExistenceChecks)
+TEST_F(ReplaceFiles, ExistenceChecks)
 {
     std::string file = Write("a.sav", "x");
     std::string directory = dir / "sub";
@@ -473,7 +487,7 @@ TEST_F(ReplaceFile, ExistenceChecks)
     EXPECT_EQ(0, IsExistingDirectory(missing.c_str()));
 }
 
-class ReplaceWalk : public ReplaceFile {
+class ReplaceWalk : public ReplaceFiles {
 protected:
     void SetUp() override
     {

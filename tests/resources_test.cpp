@@ -8,6 +8,7 @@
 #include <commctrl.h>
 #include <winver.h>
 
+#include <algorithm>
 #include <set>
 
 namespace {
@@ -246,6 +247,40 @@ TEST_F(Resources, ImportsOnlyLibrariesWindowsLoadsFromItsOwnDirectory)
     EXPECT_FALSE(imports.empty());
     for (const std::string &name : imports)
         EXPECT_TRUE(system.count(name)) << name << " would be searched for beside the updater";
+}
+
+} // namespace
+
+namespace {
+
+TEST(ResourcesPayload, TheReleaseCarriesTheMenuTextBehindItsLastSection)
+{
+    std::string image = ReadFileBytes(RELEASE_EXE);
+    ASSERT_GT(image.size(), 4096u);
+    auto dword = [&](size_t at) {
+        DWORD value = 0;
+        memcpy(&value, image.data() + at, 4);
+        return value;
+    };
+    size_t pe = dword(0x3C);
+    WORD sections = static_cast<WORD>(dword(pe + 6));
+    size_t table = pe + 24 + static_cast<WORD>(dword(pe + 20));
+    size_t imageEnd = 0;
+    for (WORD i = 0; i < sections; ++i) {
+        size_t section = table + 40u * i;
+        imageEnd = std::max<size_t>(imageEnd, dword(section + 20) + dword(section + 16));
+    }
+    DWORD length = dword(image.size() - 4);
+    EXPECT_EQ(84163u, length);
+    ASSERT_EQ(imageEnd + length + 4, image.size()) << "chunk 0 starts right behind the last section";
+    EXPECT_EQ(ReadFileBytes(MENU_TEXT), image.substr(imageEnd, length));
+    // Walking on to index 1 meets a zero length word.
+    EXPECT_EQ(0u, dword(imageEnd - 4));
+    // Players download it: the executable without its payload stays within
+    // the size of the release it replaces.
+    RecordProperty("UpdaterBytesWithoutPayload", static_cast<int>(imageEnd));
+    printf("updater without payload: %zu bytes\n", imageEnd);
+    EXPECT_LE(imageEnd, 94208u);
 }
 
 } // namespace

@@ -36,27 +36,30 @@ constexpr ButtonName kButtons[] = {{IDOK, "ok"},       {IDCANCEL, "cancel"}, {ID
                                    {IDRETRY, "retry"}, {IDIGNORE, "ignore"}, {IDYES, "yes"},
                                    {IDNO, "no"}};
 
-LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+// A message sent to a window of the program; false when it wasn't handled
+// (the window is gone, or the program didn't answer in time).
+bool Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result)
 {
-    DWORD_PTR result = 0;
-    if (!SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, kSendTimeoutMilliseconds, &result))
-        return 0;
-    return static_cast<LRESULT>(result);
+    DWORD_PTR answer = 0;
+    if (!window ||
+        !SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, kSendTimeoutMilliseconds, &answer))
+        return false;
+    *result = static_cast<LRESULT>(answer);
+    return true;
 }
 
 // A control's text through WM_GETTEXT, which Windows carries across processes.
-std::string ControlText(HWND control)
+bool ControlText(HWND control, std::string *text)
 {
-    if (!control)
-        return std::string();
-    LRESULT length = Send(control, WM_GETTEXTLENGTH, 0, 0);
-    if (length <= 0)
-        return std::string();
+    LRESULT length = 0;
+    if (!Send(control, WM_GETTEXTLENGTH, 0, 0, &length) || length < 0)
+        return false;
     std::vector<char> buffer(static_cast<size_t>(length) + 1);
-    LRESULT got = Send(control, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()));
-    if (got < 0)
-        got = 0;
-    return std::string(buffer.data(), static_cast<size_t>(got));
+    LRESULT got = 0;
+    if (!Send(control, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()), &got) || got < 0)
+        return false;
+    text->assign(buffer.data(), static_cast<size_t>(got));
+    return true;
 }
 
 // A top-level window's title, as the system keeps it (no message to the owner).
@@ -98,32 +101,38 @@ BOOL CALLBACK ScanTopLevel(HWND window, LPARAM context)
     return TRUE;
 }
 
-DialogSnapshot ReadDialog(HWND dialog, DWORD started)
+// Reads the dialog; false when it closed (or stopped answering) meanwhile.
+bool ReadDialog(HWND dialog, DWORD started, DialogSnapshot *snapshot)
 {
-    DialogSnapshot snapshot;
-    snapshot.milliseconds = GetTickCount() - started;
-    snapshot.title = WindowTitle(dialog);
-    snapshot.status = ControlText(GetDlgItem(dialog, kStatusId));
-    snapshot.log = ControlText(GetDlgItem(dialog, kLogId));
+    snapshot->milliseconds = GetTickCount() - started;
+    snapshot->title = WindowTitle(dialog);
     HWND button = GetDlgItem(dialog, kFinishId);
-    snapshot.button = ControlText(button);
-    snapshot.buttonEnabled = button && IsWindowEnabled(button);
+    HWND bar = GetDlgItem(dialog, kProgressId);
+    LRESULT low = 0, high = 0, position = 0;
+    bool read = ControlText(GetDlgItem(dialog, kStatusId), &snapshot->status) &&
+                ControlText(GetDlgItem(dialog, kLogId), &snapshot->log) &&
+                ControlText(button, &snapshot->button) && Send(bar, PBM_GETRANGE, TRUE, 0, &low) &&
+                Send(bar, PBM_GETRANGE, FALSE, 0, &high) && Send(bar, PBM_GETPOS, 0, 0, &position);
+    snapshot->rangeLow = static_cast<int>(low);
+    snapshot->rangeHigh = static_cast<int>(high);
+    snapshot->position = static_cast<int>(position);
+    snapshot->buttonEnabled = button && IsWindowEnabled(button);
     GUITHREADINFO thread = {};
     thread.cbSize = sizeof thread;
-    if (button && GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &thread))
-        snapshot.buttonFocused = thread.hwndFocus == button;
-    HWND bar = GetDlgItem(dialog, kProgressId);
-    snapshot.rangeLow = static_cast<int>(Send(bar, PBM_GETRANGE, TRUE, 0));
-    snapshot.rangeHigh = static_cast<int>(Send(bar, PBM_GETRANGE, FALSE, 0));
-    snapshot.position = static_cast<int>(Send(bar, PBM_GETPOS, 0, 0));
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &thread) && thread.hwndFocus &&
+        IsChild(dialog, thread.hwndFocus)) {
+        snapshot->buttonFocused = button && thread.hwndFocus == button;
+        snapshot->focusId = GetDlgCtrlID(thread.hwndFocus);
+    }
     RECT rect = {};
-    GetWindowRect(dialog, &rect);
-    snapshot.left = rect.left, snapshot.top = rect.top, snapshot.right = rect.right,
-    snapshot.bottom = rect.bottom;
+    read = read && GetWindowRect(dialog, &rect);
+    snapshot->left = rect.left, snapshot->top = rect.top;
+    snapshot->right = rect.right, snapshot->bottom = rect.bottom;
     GetWindowRect(GetDesktopWindow(), &rect);
-    snapshot.desktopLeft = rect.left, snapshot.desktopTop = rect.top;
-    snapshot.desktopRight = rect.right, snapshot.desktopBottom = rect.bottom;
-    return snapshot;
+    snapshot->desktopLeft = rect.left, snapshot->desktopTop = rect.top;
+    snapshot->desktopRight = rect.right, snapshot->desktopBottom = rect.bottom;
+    // While a dialog is being destroyed its controls go first.
+    return read && IsWindow(dialog) && GetDlgItem(dialog, kLogId);
 }
 
 HWND VisibleChild(HWND window, int id)
@@ -161,7 +170,7 @@ class Session
     void RecordBox(HWND box);
     bool WaitFor(const std::string &action, const std::function<bool()> &done);
     bool RunAction(const std::string &action);
-    void Snapshot(HWND dialog);
+    bool Snapshot(HWND dialog);
     bool DialogExists() const { return dialog_ && IsWindow(dialog_); }
 
     const DriverOptions &options_;
@@ -237,7 +246,7 @@ void Session::RecordBox(HWND box)
     BoxRecord record;
     record.milliseconds = GetTickCount() - started_;
     record.caption = WindowTitle(box);
-    record.text = ControlText(GetDlgItem(box, kBoxTextId));
+    ControlText(GetDlgItem(box, kBoxTextId), &record.text);
     for (const ButtonName &button : kButtons) {
         if (!VisibleChild(box, button.id))
             continue;
@@ -269,20 +278,26 @@ void Session::RecordBox(HWND box)
     record.answer = answer;
 
     if (DialogExists()) {
-        record.dialogSeen = true;
-        record.dialog = ReadDialog(dialog_, started_);
-        result_.lines.push_back(DialogLine(record.dialog));
+        // A dialog that closed while being read gives no snapshot.
+        record.dialogSeen = ReadDialog(dialog_, started_, &record.dialog);
+        if (record.dialogSeen)
+            result_.lines.push_back(DialogLine(record.dialog));
     }
     result_.boxes.push_back(record);
     result_.lines.push_back(BoxLine(record));
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
 }
 
-void Session::Snapshot(HWND dialog)
+bool Session::Snapshot(HWND dialog)
 {
-    DialogSnapshot snapshot = ReadDialog(dialog, started_);
+    DialogSnapshot snapshot;
+    if (!ReadDialog(dialog, started_, &snapshot)) {
+        Fail("snapshot: the dialog closed while it was being read");
+        return false;
+    }
     result_.snapshots.push_back(snapshot);
     result_.lines.push_back(DialogLine(snapshot));
+    return true;
 }
 
 // Polls until done() holds (checked right after each poll). False after

@@ -21,6 +21,7 @@ struct DialogSnapshot {
     std::string button;
     bool buttonEnabled = false;
     bool buttonFocused = false;
+    int focusId = 0; // id of the dialog's control that has the keyboard focus, 0 if none (not in the line)
     int rangeLow = 0;
     int rangeHigh = 0;
     int position = 0;
@@ -74,7 +75,7 @@ struct DriverResult {
     // at that moment.
     std::vector<std::string> lines;
     std::vector<BoxRecord> boxes;
-    std::vector<DialogSnapshot> snapshots; // those of the actions only
+    std::vector<DialogSnapshot> snapshots; // those of the actions only, in order
     int exitCode = -1;                     // -1 if the program did not exit in time
     bool timedOut = false;
     std::string error; // empty when the run went as scripted; else every problem, "; "-separated
