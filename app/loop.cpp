@@ -19,6 +19,12 @@ int RunProgressDialog(HINSTANCE instance)
     MSG message;
     BOOL got;
     while ((got = GetMessageA(&message, nullptr, 0, 0)) == 1) {
+        // Esc does nothing in the dialog. Left to the dialog manager it would
+        // reach a focused multi-line edit (the log), which closes its dialog
+        // on Esc.
+        if (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE && DialogWindow &&
+            (message.hwnd == DialogWindow || IsChild(DialogWindow, message.hwnd)))
+            continue;
         // DialogWindow is read anew: after the dialog closes it is null and
         // nothing is treated as a dialog message any more.
         if (IsDialogMessageA(DialogWindow, &message))
