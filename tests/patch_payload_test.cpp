@@ -82,24 +82,6 @@ size_t SectionDataEnd(const std::string &image)
     return end;
 }
 
-class HeldOpen {
-public:
-    explicit HeldOpen(const std::string &path)
-        : handle_(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr))
-    {
-        EXPECT_NE(INVALID_HANDLE_VALUE, handle_) << path;
-    }
-    ~HeldOpen() { Release(); }
-    void Release()
-    {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
-    }
-
-private:
-    HANDLE handle_;
-};
 
 class Payload : public testing::Test {
 protected:

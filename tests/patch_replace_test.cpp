@@ -87,25 +87,6 @@ void SetTimes(const std::string &path, const Times &times)
 
 const Times kOldTimes = {TimeOf(2001, 2, 3), TimeOf(2002, 3, 4), TimeOf(2003, 4, 5)};
 
-// Holds a file open with the given share mode; with 0 nobody else can open it.
-class HeldOpen {
-public:
-    explicit HeldOpen(const std::string &path, DWORD access = GENERIC_READ, DWORD share = 0)
-        : handle_(CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr))
-    {
-        EXPECT_NE(INVALID_HANDLE_VALUE, handle_) << path;
-    }
-    ~HeldOpen() { Release(); }
-    void Release()
-    {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
-    }
-
-private:
-    HANDLE handle_;
-};
 
 void ExpectBox(const RecordedBox &box, const std::string &text, UINT style)
 {

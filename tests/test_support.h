@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <deque>
 #include <string>
 #include <vector>
@@ -75,3 +77,26 @@ void MakeDirectories(const std::string &path);
 // The text f(format, argument) as the prompt set would show it.
 std::string Formatted(const char *format, const std::string &argument);
 std::string Formatted(const char *format, const std::string &argument1, const std::string &argument2);
+
+// Holds a file open, by default without sharing, as a running game would: no
+// one else can open it until Release or the end of the object.
+class HeldOpen {
+public:
+    explicit HeldOpen(const std::string &path, DWORD access = GENERIC_READ, DWORD share = 0)
+        : handle_(CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr))
+    {
+        EXPECT_NE(INVALID_HANDLE_VALUE, handle_) << path;
+    }
+    HeldOpen(const HeldOpen &) = delete;
+    HeldOpen &operator=(const HeldOpen &) = delete;
+    ~HeldOpen() { Release(); }
+    void Release()
+    {
+        if (handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+    }
+
+private:
+    HANDLE handle_;
+};
