@@ -8,7 +8,7 @@ target_compile_options(e2e_tests PRIVATE ${TEST_COMPILE_OPTIONS})
 target_include_directories(e2e_tests PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(e2e_tests PRIVATE ${TEST_PATH_DEFINITIONS})
 # update_dialog for the chain's tables and the target paths; app/app.h for
-# the texts. e2e_test.cpp has its own main (see there).
+# the texts. e2e_test.cpp has its own main and printer (see there).
 target_link_libraries(e2e_tests PRIVATE uidriver_core update_dialog advapi32 gtest)
 target_link_options(e2e_tests PRIVATE ${TEST_LINK_OPTIONS})
 add_dependencies(e2e_tests dist)

@@ -78,7 +78,11 @@ struct DriverResult {
     std::vector<DialogSnapshot> snapshots; // those of the actions only, in order
     int exitCode = -1;                     // -1 if the program did not exit in time
     bool timedOut = false;
-    std::string error; // empty when the run went as scripted; else every problem, "; "-separated
+    // Empty when the run went as scripted; else every problem, "; "-separated:
+    // a box with no answer left (answered No or OK), an action that could not
+    // be done, the time limit, answers left unused. A problem ends the script;
+    // the program then has 5 s to exit before it is killed.
+    std::string error;
 };
 
 DriverResult RunDriver(const DriverOptions &options);

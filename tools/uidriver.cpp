@@ -31,11 +31,12 @@ std::vector<std::string> SplitAtCommas(const std::string &list)
 
 int Usage()
 {
-    fprintf(stderr, "usage: uidriver [--timeout S] [--cwd DIR] [--answers yes,no,...] [--args \"...\"] "
-                    "EXE [ACTION ...]\n"
-                    "actions: dialog snapshot wait-done wait-gone press-finish close-box escape sleep:MS signal:PATH "
-                    "wait-exit\n");
-    return 2;
+    fprintf(stderr,
+            "usage: uidriver [--timeout S] [--cwd DIR] [--answers yes,no,...] [--args \"...\"] "
+            "EXE [ACTION ...]\n"
+            "actions: dialog snapshot wait-done wait-gone press-finish close-box escape sleep:MS signal:PATH "
+            "wait-exit\n");
+    return 1;
 }
 
 } // namespace
