@@ -32,6 +32,9 @@ void OnInitDialog(HWND window)
     SendMessageA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(kCaption));
     SetDlgItemTextA(window, IDC_STATUS, kStatusRunning);
     SetDlgItemTextA(window, IDC_LOG, "");
+    // The log grows by a line for every saved game; lift the edit control's
+    // default limit of about 30,000 characters so that no line is dropped.
+    SendDlgItemMessageA(window, IDC_LOG, EM_SETLIMITTEXT, 0, 0);
     SetDlgItemTextA(window, IDC_FINISH, kFinishButton);
     SendDlgItemMessageA(window, IDC_PROGRESS, PBM_SETRANGE, 0,
                         MAKELPARAM(0, kUpdateStepCount + entryCount));

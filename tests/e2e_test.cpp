@@ -724,6 +724,89 @@ TEST(Update, MissingTargetStopsTheChain)
     EXPECT_EQ(ReadGameValue("Guid").data, std::string(kGuid) + '\0');
 }
 
+// Without saved games the bar's range is 35 and it ends full; a second run
+// over the updated installation writes the same bytes and succeeds again.
+TEST(Update, NoSavedGamesAndASecondRun)
+{
+    GameKeyGuard key;
+    Installation installation(0);
+    key.Install(installation.Directory());
+    const std::string fullLog = installation.ExpectedLog(kUpdateStepCount, 0);
+
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        DriverResult result = RunUpdater({"yes"}, {"dialog", "wait-done", "press-finish", "wait-exit"});
+        SCOPED_TRACE(Transcript(result));
+        EXPECT_EQ(result.error, "");
+        EXPECT_EQ(result.exitCode, 0);
+        ASSERT_EQ(result.boxes.size(), 1u);
+        ASSERT_EQ(result.snapshots.size(), 2u);
+        const DialogSnapshot &done = result.snapshots[1];
+        EXPECT_EQ(done.status, kStatusDone);
+        EXPECT_EQ(done.rangeHigh, 35);
+        EXPECT_EQ(done.position, 35);
+        EXPECT_EQ(done.log, fullLog);
+
+        Tree expected = installation.Expected(kUpdateStepCount, 0);
+        Tree actual = ReadTree(installation.Directory());
+        EXPECT_EQ(actual.size(), expected.size()) << "files were added or removed";
+        for (const auto &file : expected)
+            EXPECT_TRUE(actual[file.first] == file.second) << file.first << " differs";
+    }
+}
+
+// A saved game held open by another program (the game still running) can't
+// be rewritten: the question whether to go on, owned by the dialog. Yes logs
+// " OK", advances the bar and goes on to the end; No stops the update there.
+TEST(Update, ALockedSavedGameIsAQuestion)
+{
+    constexpr unsigned kSaves = 2;
+    for (const char *answer : {"yes", "no"}) {
+        SCOPED_TRACE(answer);
+        GameKeyGuard key;
+        Installation installation(kSaves);
+        key.Install(installation.Directory());
+        const std::string locked = installation.Path(installation.SaveOrder()[0]);
+        const std::string question = Formatted(kCannotOpen, locked) + kContinueSuffix;
+        const bool yes = std::string(answer) == "yes";
+
+        DriverResult result;
+        {
+            HeldOpen game(locked);
+            // Yes is asked twice: for the contents and for the time stamps.
+            result = yes ? RunUpdater({"yes", "yes", "yes"},
+                                      {"dialog", "wait-done", "press-finish", "wait-exit"})
+                         : RunUpdater({"yes", "no"}, {"dialog", "wait-gone", "wait-exit"});
+        }
+        SCOPED_TRACE(Transcript(result));
+        EXPECT_EQ(result.error, "");
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.lines.back(), "exit 0");
+        ASSERT_EQ(result.boxes.size(), yes ? 3u : 2u) << "no cancel question after No";
+        for (size_t i = 1; i < result.boxes.size(); ++i) {
+            ExpectBox(result.boxes[i], question, "yes,no", "dialog");
+            ASSERT_TRUE(result.boxes[i].dialogSeen);
+            EXPECT_EQ(result.boxes[i].dialog.position, static_cast<int>(kUpdateStepCount));
+        }
+
+        Tree actual = ReadTree(installation.Directory());
+        const std::string &second = installation.SaveOrder()[1];
+        EXPECT_TRUE(actual[installation.SaveOrder()[0]] == installation.Original().at(installation.SaveOrder()[0]))
+            << "the locked saved game changed";
+        if (yes) {
+            const DialogSnapshot &done = result.snapshots.back();
+            EXPECT_EQ(done.status, kStatusDone);
+            EXPECT_EQ(done.position, static_cast<int>(kUpdateStepCount + kSaves));
+            EXPECT_EQ(done.log, installation.ExpectedLog(kUpdateStepCount, kSaves));
+            EXPECT_TRUE(actual[second] == installation.UpdatedSave(second)) << "the next saved game";
+        } else {
+            EXPECT_EQ(SplitLines(result.boxes[1].dialog.log),
+                      SplitLines(installation.ExpectedLog(kUpdateStepCount, 0) + Installation::FileLine(locked)));
+            EXPECT_TRUE(actual[second] == installation.Original().at(second)) << "a later saved game changed";
+        }
+    }
+}
+
 } // namespace
 
 // GoogleTest's own printer, except that failures are only printed: the
