@@ -386,10 +386,10 @@ std::string Transcript(const DriverResult &result)
 }
 
 DriverResult RunUpdater(const std::vector<std::string> &answers, const std::vector<std::string> &actions,
-                        const std::string &arguments = "")
+                        const std::string &arguments = "", const std::string &exe = DIST_EXE)
 {
     DriverOptions options;
-    options.exe = DIST_EXE;
+    options.exe = exe;
     options.arguments = arguments;
     options.answers = answers;
     options.actions = actions;
@@ -804,6 +804,74 @@ TEST(Update, ALockedSavedGameIsAQuestion)
                       SplitLines(installation.ExpectedLog(kUpdateStepCount, 0) + Installation::FileLine(locked)));
             EXPECT_TRUE(actual[second] == installation.Original().at(second)) << "a later saved game changed";
         }
+    }
+}
+
+// A game file held open without sharing (the game still running) stops the
+// chain at its step like a missing one; the file itself stays as it was.
+TEST(Faults, AGameFileHeldOpenStopsTheChain)
+{
+    GameKeyGuard key;
+    Installation installation(1);
+    key.Install(installation.Directory());
+    const std::string held = installation.TargetPath(kEntryMiss05);
+    unsigned failing = 0;
+    while (kChainTargets[failing] != kEntryMiss05)
+        ++failing;
+    const unsigned stepsDone = failing + 1;
+
+    DriverResult result;
+    {
+        HeldOpen game(held);
+        result = RunUpdater({"yes", "ok"}, {"dialog", "wait-gone", "wait-exit"});
+    }
+    SCOPED_TRACE(Transcript(result));
+    EXPECT_EQ(result.error, "");
+    EXPECT_EQ(result.exitCode, 0);
+    ASSERT_EQ(result.boxes.size(), 2u) << "no cancel question after the failure";
+    ExpectBox(result.boxes[1], Formatted(kCannotOpen, held), "ok", "dialog");
+    ASSERT_TRUE(result.boxes[1].dialogSeen);
+    EXPECT_EQ(result.boxes[1].dialog.position, static_cast<int>(stepsDone));
+
+    Tree expected = installation.Expected(stepsDone, 0);
+    Tree actual = ReadTree(installation.Directory());
+    EXPECT_EQ(actual.size(), expected.size()) << "files were added or removed";
+    for (const auto &file : expected)
+        EXPECT_TRUE(actual[file.first] == file.second) << file.first << " differs";
+}
+
+// An updater without its payload, or with a truncated one, reports the read
+// naming itself; the menu-text file and everything after it stay as they were.
+TEST(Faults, AMissingOrTruncatedPayloadLeavesTheMenuTextAlone)
+{
+    TempDir copies;
+    const std::string bare = copies / "bez danych.exe";
+    const std::string truncated = copies / "obcięty.exe";
+    ASSERT_TRUE(CopyFileA(LINKED_EXE, bare.c_str(), FALSE));
+    std::string image = ReadFileBytes(DIST_EXE);
+    WriteFileBytes(truncated, image.substr(0, image.size() - 1000));
+
+    for (const std::string &exe : {bare, truncated}) {
+        SCOPED_TRACE(exe);
+        GameKeyGuard key;
+        Installation installation(1);
+        key.Install(installation.Directory());
+        DriverResult result = RunUpdater({"yes", "ok"}, {"dialog", "wait-gone", "wait-exit"}, "", exe);
+        SCOPED_TRACE(Transcript(result));
+        EXPECT_EQ(result.error, "");
+        EXPECT_EQ(result.exitCode, 0);
+        ASSERT_EQ(result.boxes.size(), 2u);
+        ExpectBox(result.boxes[1], Formatted(kCannotRead, exe), "ok", "dialog");
+        ASSERT_TRUE(result.boxes[1].dialogSeen);
+        EXPECT_EQ(result.boxes[1].dialog.position, 1);
+
+        // Only the registry step is done; no temporary file is left.
+        Tree expected = installation.Expected(1, 0);
+        Tree actual = ReadTree(installation.Directory());
+        EXPECT_EQ(actual.size(), expected.size()) << "files were added or removed";
+        for (const auto &file : expected)
+            EXPECT_TRUE(actual[file.first] == file.second) << file.first << " differs";
+        EXPECT_EQ(ReadGameValue("Guid").data, std::string(kGuid) + '\0');
     }
 }
 
