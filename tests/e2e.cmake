@@ -22,3 +22,17 @@ e2e_test_group(startup "Transcript.*:StartUp.*")
 e2e_test_group(dialog "ProgressDialog.*")
 e2e_test_group(update "Update.*")
 e2e_test_group(faults "Faults.*")
+
+# The planted-library check: a comctl32.dll that marks its loading, and a probe
+# that imports comctl32 statically and so must load it.
+add_library(planted_comctl32 SHARED planted_comctl32.cpp planted_comctl32.def)
+set_target_properties(planted_comctl32 PROPERTIES OUTPUT_NAME comctl32 PREFIX "")
+target_link_options(planted_comctl32 PRIVATE -static)
+add_executable(static_comctl32_probe static_comctl32_probe.cpp)
+target_link_libraries(static_comctl32_probe PRIVATE comctl32)
+target_link_options(static_comctl32_probe PRIVATE -static)
+add_dependencies(e2e_tests planted_comctl32 static_comctl32_probe)
+string(REPLACE "/" "\\\\" PLANTED_DIR_WINDOWS "Z:${CMAKE_CURRENT_BINARY_DIR}")
+target_compile_definitions(e2e_tests PRIVATE
+    PLANTED_DLL="${PLANTED_DIR_WINDOWS}\\\\comctl32.dll"
+    STATIC_PROBE="${PLANTED_DIR_WINDOWS}\\\\static_comctl32_probe.exe")

@@ -875,6 +875,86 @@ TEST(Faults, AMissingOrTruncatedPayloadLeavesTheMenuTextAlone)
     }
 }
 
+// Makes Wine prefer a comctl32.dll from the program's own folder for the
+// programs named, as Windows does; undone when the object goes.
+class PreferLocalComctl32 {
+public:
+    explicit PreferLocalComctl32(std::vector<std::string> programs) : programs_(std::move(programs))
+    {
+        for (const std::string &program : programs_) {
+            HKEY key;
+            if (RegCreateKeyExA(HKEY_CURRENT_USER, KeyOf(program).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                &key, nullptr) == ERROR_SUCCESS) {
+                static const char kNativeFirst[] = "native,builtin";
+                RegSetValueExA(key, "comctl32", 0, REG_SZ, reinterpret_cast<const BYTE *>(kNativeFirst),
+                               sizeof kNativeFirst);
+                RegCloseKey(key);
+            }
+        }
+    }
+    ~PreferLocalComctl32()
+    {
+        for (const std::string &program : programs_) {
+            RegDeleteKeyA(HKEY_CURRENT_USER, KeyOf(program).c_str());
+            RegDeleteKeyA(HKEY_CURRENT_USER, ("Software\\Wine\\AppDefaults\\" + program).c_str());
+        }
+    }
+
+private:
+    static std::string KeyOf(const std::string &program)
+    {
+        return "Software\\Wine\\AppDefaults\\" + program + "\\DllOverrides";
+    }
+    std::vector<std::string> programs_;
+};
+
+// Runs path in its own folder and waits for it; its exit code, or -1.
+int RunAndWait(const std::string &path)
+{
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    std::string commandLine = "\"" + path + "\"";
+    std::string folder = path.substr(0, path.rfind('\\'));
+    if (!CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                        &startup, &process))
+        return -1;
+    WaitForSingleObject(process.hProcess, 60000);
+    DWORD code = static_cast<DWORD>(-1);
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
+// A comctl32.dll planted beside the updater is never loaded, although the
+// loader is set to prefer a library from the program's folder (as Windows
+// does); a program that imports comctl32 statically does load it there.
+TEST(Faults, APlantedLibraryBesideTheUpdaterIsNotLoaded)
+{
+    TempDir downloads;
+    const std::string mark = downloads / "planted-loaded.txt";
+    const std::string updater = downloads / "planted-test.exe";
+    ASSERT_TRUE(CopyFileA(PLANTED_DLL, (downloads / "comctl32.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(DIST_EXE, updater.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(STATIC_PROBE, (downloads / "probe.exe").c_str(), FALSE));
+    PreferLocalComctl32 preferLocal({"probe.exe", "planted-test.exe"});
+
+    EXPECT_EQ(RunAndWait(downloads / "probe.exe"), 0);
+    EXPECT_TRUE(PathExists(mark)) << "the probe did not load the planted library: the check proves nothing";
+    DeleteFileA(mark.c_str());
+
+    GameKeyGuard key;
+    Installation installation(0);
+    key.Install(installation.Directory());
+    DriverResult result = RunUpdater({"yes"}, {"dialog", "wait-done", "press-finish", "wait-exit"}, "", updater);
+    SCOPED_TRACE(Transcript(result));
+    EXPECT_EQ(result.error, "");
+    ASSERT_EQ(result.snapshots.size(), 2u);
+    EXPECT_EQ(result.snapshots[1].status, kStatusDone) << "the progress bar class is registered";
+    EXPECT_FALSE(PathExists(mark)) << "the updater loaded the planted library";
+}
+
 } // namespace
 
 // GoogleTest's own printer, except that failures are only printed: the
