@@ -908,6 +908,62 @@ private:
     std::vector<std::string> programs_;
 };
 
+// A directory where a game file should be stops the chain at that step with
+// the open error, like a missing file.
+TEST(Faults, ADirectoryWhereAFileShouldBe)
+{
+    GameKeyGuard key;
+    Installation installation(0);
+    key.Install(installation.Directory());
+    const std::string target = installation.TargetPath(kEntryMiss05);
+    ASSERT_TRUE(DeleteFileA(target.c_str()));
+    ASSERT_TRUE(CreateDirectoryA(target.c_str(), nullptr));
+    unsigned failing = 0;
+    while (kChainTargets[failing] != kEntryMiss05)
+        ++failing;
+
+    DriverResult result = RunUpdater({"yes", "ok"}, {"dialog", "wait-gone", "wait-exit"});
+    SCOPED_TRACE(Transcript(result));
+    EXPECT_EQ(result.error, "");
+    EXPECT_EQ(result.exitCode, 0);
+    ASSERT_EQ(result.boxes.size(), 2u);
+    ExpectBox(result.boxes[1], Formatted(kCannotOpen, target), "ok", "dialog");
+    ASSERT_TRUE(result.boxes[1].dialogSeen);
+    EXPECT_EQ(result.boxes[1].dialog.position, static_cast<int>(failing + 1));
+    EXPECT_TRUE(IsExistingDirectory(target.c_str()));
+}
+
+// "PATH" stored without its terminator works like a normal value; an empty
+// one is refused like a missing one, before anything is touched.
+TEST(Faults, PathValueWithoutTerminatorOrEmpty)
+{
+    GameKeyGuard key;
+    Installation installation(1);
+    key.Install(installation.Directory());
+    WriteGameValue("PATH", {true, REG_SZ, installation.Directory()});
+    DriverResult unterminated = RunUpdater({"no"}, {"wait-exit"});
+    {
+        SCOPED_TRACE(Transcript(unterminated));
+        EXPECT_EQ(unterminated.error, "");
+        ASSERT_EQ(unterminated.boxes.size(), 1u);
+        ExpectBox(unterminated.boxes[0], Formatted(kConfirmUpdate, installation.Directory()), "yes,no", "none");
+    }
+
+    for (const std::string &empty : {std::string(), std::string(1, '\0')}) {
+        WriteGameValue("PATH", {true, REG_SZ, empty});
+        DriverResult refused = RunUpdater({"ok"}, {"wait-exit"});
+        SCOPED_TRACE(Transcript(refused));
+        EXPECT_EQ(refused.error, "");
+        EXPECT_EQ(refused.exitCode, 0);
+        ASSERT_EQ(refused.boxes.size(), 1u);
+        ExpectBox(refused.boxes[0], kNotInstalled, "ok", "none");
+    }
+    Tree actual = ReadTree(installation.Directory());
+    for (const auto &file : installation.Original())
+        EXPECT_TRUE(actual[file.first] == file.second) << file.first << " changed";
+    EXPECT_FALSE(ReadGameValue("Guid").present);
+}
+
 // Runs path in its own folder and waits for it; its exit code, or -1.
 int RunAndWait(const std::string &path)
 {
