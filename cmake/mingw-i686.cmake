@@ -1,17 +1,8 @@
-# Cross-compiles for 32-bit Windows with Debian's MinGW-w64 (posix thread model,
-# which GoogleTest needs). Test executables run under Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compiles the 32-bit updater with MinGW-w64. Its programs run under
+# 32-bit Wine.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(triple i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${triple}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${triple}-g++-posix)
-set(CMAKE_RC_COMPILER ${triple}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${triple})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
 
 find_program(WINE_PROGRAM wine)
 if(WINE_PROGRAM)

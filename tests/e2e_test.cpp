@@ -167,6 +167,20 @@ Tree ReadTree(const std::string &root)
     return tree;
 }
 
+// Every file below root is as expected, and there is no other.
+void ExpectTree(const std::string &root, const Tree &expected)
+{
+    Tree actual = ReadTree(root);
+    EXPECT_EQ(actual.size(), expected.size()) << "files were added or removed";
+    for (const auto &file : expected) {
+        auto found = actual.find(file.first);
+        if (found == actual.end())
+            ADD_FAILURE() << file.first << " is missing";
+        else
+            EXPECT_TRUE(found->second == file.second) << file.first << " differs";
+    }
+}
+
 FILETIME FileTimeOf(WORD year, WORD minute)
 {
     SYSTEMTIME system = {};
@@ -669,15 +683,8 @@ TEST(Update, FullUpdateWithThreeSavedGames)
     // Time stamps first: reading a file may move its access time.
     for (const std::string &save : installation.SaveOrder())
         EXPECT_EQ(LastWriteTime(installation.Path(save)), AsNumber(FileTimeOf(2003, 3))) << save;
-    Tree actual = ReadTree(installation.Directory());
-    Tree expected = installation.Expected(kUpdateStepCount, kSaves);
-    EXPECT_EQ(actual.size(), expected.size()) << "files were added or removed";
-    for (const auto &file : expected) {
-        auto found = actual.find(file.first);
-        ASSERT_NE(found, actual.end()) << file.first;
-        EXPECT_TRUE(found->second == file.second) << file.first << " differs";
-    }
-    EXPECT_TRUE(actual.at("Contents\\M_TITLE.PAK") == ReadFileBytes(MENU_TEXT));
+    ExpectTree(installation.Directory(), installation.Expected(kUpdateStepCount, kSaves));
+    EXPECT_TRUE(ReadFileBytes(installation.TargetPath(kEntryMenuText)) == ReadFileBytes(MENU_TEXT));
 }
 
 // A target missing in the middle of the chain: its error box, owned by the
@@ -714,13 +721,7 @@ TEST(Update, MissingTargetStopsTheChain)
 
     Tree expected = installation.Expected(stepsDone, 0);
     expected.erase(kRelativeTargetPaths[kEntryMiss05]);
-    Tree actual = ReadTree(installation.Directory());
-    EXPECT_EQ(actual.size(), expected.size()) << "files were added or removed";
-    for (const auto &file : expected) {
-        auto found = actual.find(file.first);
-        ASSERT_NE(found, actual.end()) << file.first;
-        EXPECT_TRUE(found->second == file.second) << file.first << " differs";
-    }
+    ExpectTree(installation.Directory(), expected);
     EXPECT_EQ(ReadGameValue("Guid").data, std::string(kGuid) + '\0');
 }
 
@@ -748,10 +749,7 @@ TEST(Update, NoSavedGamesAndASecondRun)
         EXPECT_EQ(done.log, fullLog);
 
         Tree expected = installation.Expected(kUpdateStepCount, 0);
-        Tree actual = ReadTree(installation.Directory());
-        EXPECT_EQ(actual.size(), expected.size()) << "files were added or removed";
-        for (const auto &file : expected)
-            EXPECT_TRUE(actual[file.first] == file.second) << file.first << " differs";
+        ExpectTree(installation.Directory(), expected);
     }
 }
 
@@ -834,10 +832,7 @@ TEST(Faults, AGameFileHeldOpenStopsTheChain)
     EXPECT_EQ(result.boxes[1].dialog.position, static_cast<int>(stepsDone));
 
     Tree expected = installation.Expected(stepsDone, 0);
-    Tree actual = ReadTree(installation.Directory());
-    EXPECT_EQ(actual.size(), expected.size()) << "files were added or removed";
-    for (const auto &file : expected)
-        EXPECT_TRUE(actual[file.first] == file.second) << file.first << " differs";
+    ExpectTree(installation.Directory(), expected);
 }
 
 // An updater without its payload, or with a truncated one, reports the read
@@ -867,10 +862,7 @@ TEST(Faults, AMissingOrTruncatedPayloadLeavesTheMenuTextAlone)
 
         // Only the registry step is done; no temporary file is left.
         Tree expected = installation.Expected(1, 0);
-        Tree actual = ReadTree(installation.Directory());
-        EXPECT_EQ(actual.size(), expected.size()) << "files were added or removed";
-        for (const auto &file : expected)
-            EXPECT_TRUE(actual[file.first] == file.second) << file.first << " differs";
+        ExpectTree(installation.Directory(), expected);
         EXPECT_EQ(ReadGameValue("Guid").data, std::string(kGuid) + '\0');
     }
 }
