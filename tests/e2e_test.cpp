@@ -15,6 +15,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -253,8 +254,10 @@ class Installation
 {
   public:
     // The directory has a space and Polish letters: it must reach the boxes
-    // and the log byte for byte.
-    explicit Installation(unsigned saveCount) : directory_(temp_ / "Gry Łódź\\Vendrake II PL")
+    // and the log byte for byte. `relative` is where it lies in a fresh
+    // temporary directory.
+    explicit Installation(unsigned saveCount, const std::string &relative = "Gry Łódź\\Vendrake II PL")
+        : directory_(temp_ / relative)
     {
         for (unsigned entry = 1; entry < kEntrySaveWildcard; ++entry) {
             // The menu texts are longer than their replacement, so a replacement
@@ -262,26 +265,35 @@ class Installation
             size_t size = entry == kEntryMenuText ? 100000 : 64 * 1024;
             original_[kRelativeTargetPaths[entry]] = Pseudorandom(size, entry);
         }
-        for (unsigned i = 0; i < saveCount; ++i) {
-            char name[32];
-            snprintf(name, sizeof name, "gra%03u.SAV", i);
-            MakeSavedGame(name, i);
-        }
         for (const auto &file : original_) {
             std::string path = directory_ + "\\" + file.first;
             MakeDirectories(path.substr(0, path.rfind('\\')));
             WriteFileBytes(path, file.second);
         }
-        for (const auto &save : updatedSaves_) {
-            HANDLE file = CreateFileA(Path(save.first).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                                      OPEN_EXISTING, 0, nullptr);
-            FILETIME creation = FileTimeOf(2001, 1), access = FileTimeOf(2002, 2),
-                     write = FileTimeOf(2003, 3);
+        for (unsigned i = 0; i < saveCount; ++i) {
+            char name[32];
+            snprintf(name, sizeof name, "gra%03u.SAV", i);
+            AddSavedGame(name);
+        }
+    }
+
+    // A saved game in "save"; its time stamps are set where the name allows.
+    void AddSavedGame(const std::string &name)
+    {
+        const std::string relative = "save\\" + name;
+        MakeSavedGame(relative, static_cast<unsigned>(updatedSaves_.size()));
+        MakeDirectories(Path("save"));
+        WriteFileBytes(Path(relative), original_[relative]);
+        HANDLE file = CreateFileA(Path(relative).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0,
+                                  nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            FILETIME creation = FileTimeOf(2001, 1), access = FileTimeOf(2002, 2), write = FileTimeOf(2003, 3);
             SetFileTime(file, &creation, &access, &write);
             CloseHandle(file);
         }
         // The order in which the file system delivers the saved games, the
         // order the updater takes them in.
+        saveOrder_.clear();
         WIN32_FIND_DATAA found;
         HANDLE search = FindFirstFileA((directory_ + "\\save\\*.SAV").c_str(), &found);
         if (search != INVALID_HANDLE_VALUE) {
@@ -290,6 +302,12 @@ class Installation
             while (FindNextFileA(search, &found));
             FindClose(search);
         }
+    }
+    // A saved game that the updater is not to take: the expectations keep it
+    // as it is and give it no log line.
+    void LeaveOut(const std::string &relative)
+    {
+        saveOrder_.erase(std::remove(saveOrder_.begin(), saveOrder_.end(), relative), saveOrder_.end());
     }
 
     const std::string &Directory() const { return directory_; }
@@ -349,7 +367,7 @@ class Installation
     // start, across the first 4,096-byte boundary and twice back to back, and
     // two near misses that stay as they are. The filler is lower case, so it
     // can't form a match by itself.
-    void MakeSavedGame(const std::string &name, unsigned index)
+    void MakeSavedGame(const std::string &relative, unsigned index)
     {
         std::string original(3 * 4096 + 500, '\0');
         for (size_t i = 0; i < original.size(); ++i)
@@ -367,7 +385,6 @@ class Installation
         put(8192 + 400, nearMiss, nearMiss);
         const std::string oneField("Procesor\0", 9);
         put(3 * 4096 + 10, oneField, oneField);
-        std::string relative = "save\\" + name;
         original_[relative] = original;
         updatedSaves_[relative] = updated;
     }
@@ -400,9 +417,11 @@ std::string Transcript(const DriverResult &result)
 }
 
 DriverResult RunUpdater(const std::vector<std::string> &answers, const std::vector<std::string> &actions,
-                        const std::string &arguments = "", const std::string &exe = DIST_EXE)
+                        const std::string &arguments = "", const std::string &exe = DIST_EXE,
+                        std::function<void(const BoxRecord &)> beforeAnswer = {})
 {
     DriverOptions options;
+    options.beforeAnswer = std::move(beforeAnswer);
     options.exe = exe;
     options.arguments = arguments;
     options.answers = answers;
@@ -865,6 +884,84 @@ TEST(Faults, AMissingOrTruncatedPayloadLeavesTheMenuTextAlone)
         ExpectTree(installation.Directory(), expected);
         EXPECT_EQ(ReadGameValue("Guid").data, std::string(kGuid) + '\0');
     }
+}
+
+// A saved game deleted after it was collected, while the confirmation waits:
+// its step asks whether to go on, Yes goes on to the end, and nothing
+// brings the file back.
+TEST(Faults, ASavedGameThatVanishesIsAQuestion)
+{
+    GameKeyGuard key;
+    Installation installation(2);
+    key.Install(installation.Directory());
+    const std::string gone = installation.Path(installation.SaveOrder()[0]);
+
+    DriverResult result = RunUpdater({"yes", "yes"}, {"dialog", "wait-done", "press-finish", "wait-exit"}, "",
+                                     DIST_EXE, [&](const BoxRecord &) {
+                                         // The first box is the confirmation.
+                                         DeleteFileA(gone.c_str());
+                                     });
+    SCOPED_TRACE(Transcript(result));
+    EXPECT_EQ(result.error, "");
+    EXPECT_EQ(result.exitCode, 0);
+    ASSERT_EQ(result.boxes.size(), 2u);
+    ExpectBox(result.boxes[1], Formatted(kCannotOpen, gone) + kContinueSuffix, "yes,no", "dialog");
+    ASSERT_TRUE(result.boxes[1].dialogSeen);
+    EXPECT_EQ(result.boxes[1].dialog.position, static_cast<int>(kUpdateStepCount));
+
+    const DialogSnapshot &done = result.snapshots.back();
+    EXPECT_EQ(done.status, kStatusDone);
+    EXPECT_EQ(done.position, static_cast<int>(kUpdateStepCount + 2));
+    EXPECT_EQ(done.log, installation.ExpectedLog(kUpdateStepCount, 2));
+    Tree expected = installation.Expected(kUpdateStepCount, 2);
+    expected.erase(installation.SaveOrder()[0]);
+    ExpectTree(installation.Directory(), expected);
+}
+
+// Paths at the 260-character limit: every game file at 259 characters with
+// its terminator taking the last place, the menu-text file replaced through
+// its temporary file beside it, and a saved game of 259. A saved game whose
+// full name reaches 260 is left out after the question at the start, and the
+// update goes on to the end without it.
+TEST(Faults, PathsAtTheLimit)
+{
+    size_t longest = 0;
+    for (unsigned entry = 1; entry < kEntrySaveWildcard; ++entry)
+        longest = std::max(longest, strlen(kRelativeTargetPaths[entry]));
+    TempDir probe;
+    // Temporary directories are named alike with numbers of one width, so the
+    // probe's path is as long as the installation's own.
+    const size_t directoryLength = MAX_PATH - 1 - 1 - longest;
+    const std::string lead = "Gry Łódź\\";
+    const size_t padding = directoryLength - probe.Path().size() - 1 - lead.size();
+    Installation installation(1, lead + std::string(padding, 'd'));
+    ASSERT_EQ(installation.Directory().size(), directoryLength);
+    const size_t saveRoom = MAX_PATH - 1 - installation.Path("save\\").size();
+    const std::string fits = std::string(saveRoom - 4, 'f') + ".SAV";
+    const std::string tooLong = std::string(saveRoom - 3, 'g') + ".SAV";
+    installation.AddSavedGame(fits);
+    installation.AddSavedGame(tooLong);
+    installation.LeaveOut("save\\" + tooLong);
+    ASSERT_EQ(installation.Path("save\\" + fits).size(), static_cast<size_t>(MAX_PATH - 1));
+    ASSERT_TRUE(PathExists(installation.Path("save\\" + tooLong)));
+    GameKeyGuard key;
+    key.Install(installation.Directory());
+
+    DriverResult result = RunUpdater({"yes", "yes"}, {"dialog", "wait-done", "press-finish", "wait-exit"});
+    SCOPED_TRACE(Transcript(result));
+    EXPECT_EQ(result.error, "");
+    EXPECT_EQ(result.exitCode, 0);
+    ASSERT_EQ(result.boxes.size(), 2u);
+    ExpectBox(result.boxes[0],
+              Formatted(kBadFileName2, installation.Path("save\\"), tooLong) + kContinueSuffix, "yes,no",
+              "none");
+    EXPECT_EQ(result.boxes[1].text, Formatted(kConfirmUpdate, installation.Directory()));
+
+    const DialogSnapshot &done = result.snapshots.back();
+    EXPECT_EQ(done.status, kStatusDone);
+    EXPECT_EQ(done.position, static_cast<int>(kUpdateStepCount + 2));
+    EXPECT_EQ(done.log, installation.ExpectedLog(kUpdateStepCount, 2));
+    ExpectTree(installation.Directory(), installation.Expected(kUpdateStepCount, 2));
 }
 
 // Makes Wine prefer a comctl32.dll from the program's own folder for the

@@ -4,14 +4,28 @@
 
 namespace {
 int serial = 0;
+
+// The path for the wide file calls; from MAX_PATH characters on, an absolute
+// path gets the "\\?\" prefix, the one way past that limit. The tests need it
+// for files that the updater itself must refuse as too long.
+std::wstring Wide(const std::string &path)
+{
+    int length = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length > 0 ? length : 1), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &wide[0], length);
+    wide.resize(wide.size() - 1);
+    if (path.size() >= MAX_PATH && path.size() > 2 && path[1] == ':')
+        wide = L"\\\\?\\" + wide;
+    return wide;
 }
+} // namespace
 
 TempDir::TempDir()
 {
     char base[MAX_PATH];
     GetTempPathA(MAX_PATH, base);
     char name[MAX_PATH];
-    snprintf(name, sizeof name, "%svp-test-%lu-%d", base, GetCurrentProcessId(), ++serial);
+    snprintf(name, sizeof name, "%svp-test-%lu-%04d", base, GetCurrentProcessId(), ++serial);
     path_ = name;
     RemoveTree(path_);
     CreateDirectoryA(path_.c_str(), nullptr);
@@ -31,7 +45,7 @@ TempDir::~TempDir()
 std::string ReadFileBytes(const std::string &path)
 {
     std::string bytes;
-    FILE *file = fopen(path.c_str(), "rb");
+    FILE *file = _wfopen(Wide(path).c_str(), L"rb");
     if (!file)
         return bytes;
     char block[65536];
@@ -44,7 +58,7 @@ std::string ReadFileBytes(const std::string &path)
 
 void WriteFileBytes(const std::string &path, const std::string &bytes)
 {
-    FILE *file = fopen(path.c_str(), "wb");
+    FILE *file = _wfopen(Wide(path).c_str(), L"wb");
     if (!file)
         return;
     fwrite(bytes.data(), 1, bytes.size(), file);
@@ -53,17 +67,18 @@ void WriteFileBytes(const std::string &path, const std::string &bytes)
 
 bool PathExists(const std::string &path)
 {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 void RemoveTree(const std::string &path)
 {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    const std::wstring wide = Wide(path);
+    DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path.c_str());
+        SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(wide.c_str());
         return;
     }
     WIN32_FIND_DATAA found;
@@ -76,7 +91,7 @@ void RemoveTree(const std::string &path)
         } while (FindNextFileA(search, &found));
         FindClose(search);
     }
-    RemoveDirectoryA(path.c_str());
+    RemoveDirectoryW(wide.c_str());
 }
 
 void MakeDirectories(const std::string &path)

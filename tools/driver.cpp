@@ -285,6 +285,8 @@ void Session::RecordBox(HWND box)
     }
     result_.boxes.push_back(record);
     result_.lines.push_back(BoxLine(record));
+    if (options_.beforeAnswer)
+        options_.beforeAnswer(record);
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
 }
 

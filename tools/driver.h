@@ -9,6 +9,7 @@
 // bytes of the current code page (Windows-1250 for the updater).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,9 @@ struct DriverOptions {
     std::string workingDirectory; // empty: the driver's own
     // Answers to the boxes in the order they appear: "yes", "no", "ok".
     std::vector<std::string> answers;
+    // Called with each box as it was read, right before it is answered: lets
+    // a test change the world at that moment (the program waits on the box).
+    std::function<void(const BoxRecord &)> beforeAnswer;
     // Executed in order:
     //   dialog        wait until the dialog exists; snapshot as first seen
     //   snapshot      snapshot the dialog now
