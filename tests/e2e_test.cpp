@@ -255,9 +255,10 @@ class Installation
   public:
     // The directory has a space and Polish letters: it must reach the boxes
     // and the log byte for byte. `relative` is where it lies in a fresh
-    // temporary directory.
-    explicit Installation(unsigned saveCount, const std::string &relative = "Gry Łódź\\Vendrake II PL")
-        : directory_(temp_ / relative)
+    // temporary directory, made under `parent` if one is given.
+    explicit Installation(unsigned saveCount, const std::string &relative = "Gry Łódź\\Vendrake II PL",
+                          const std::string &parent = "")
+        : temp_(parent), directory_(temp_ / relative)
     {
         for (unsigned entry = 1; entry < kEntrySaveWildcard; ++entry) {
             // The menu texts are longer than their replacement, so a replacement
@@ -916,6 +917,38 @@ TEST(Faults, ASavedGameThatVanishesIsAQuestion)
     Tree expected = installation.Expected(kUpdateStepCount, 2);
     expected.erase(installation.SaveOrder()[0]);
     ExpectTree(installation.Directory(), expected);
+}
+
+// No room left on the disk while the menu-text file is written (the
+// installation on a small disk that scripts/test mounts): the write is
+// reported naming the file, the chain stops there, the old file stays byte
+// for byte, and no temporary file is left beside it.
+TEST(Faults, NoRoomForTheMenuText)
+{
+    const char *disk = getenv("VP_SMALL_DISK");
+    if (!disk || !*disk)
+        GTEST_SKIP() << "VP_SMALL_DISK names no small disk (scripts/test mounts one)";
+    GameKeyGuard key;
+    Installation installation(1, "Vendrake II PL", disk);
+    key.Install(installation.Directory());
+    // Fill the disk up to 40 KiB, half of what the new menu texts need.
+    TempDir filler(disk);
+    ULARGE_INTEGER available;
+    ASSERT_TRUE(GetDiskFreeSpaceExA(installation.Directory().c_str(), &available, nullptr, nullptr));
+    ASSERT_GT(available.QuadPart, 40u * 1024);
+    WriteFileBytes(filler / "zapełnienie", std::string(available.QuadPart - 40 * 1024, 'z'));
+    ASSERT_TRUE(GetDiskFreeSpaceExA(installation.Directory().c_str(), &available, nullptr, nullptr));
+    ASSERT_LT(available.QuadPart, ReadFileBytes(MENU_TEXT).size());
+
+    DriverResult result = RunUpdater({"yes", "ok"}, {"dialog", "wait-gone", "wait-exit"});
+    SCOPED_TRACE(Transcript(result));
+    EXPECT_EQ(result.error, "");
+    EXPECT_EQ(result.exitCode, 0);
+    ASSERT_EQ(result.boxes.size(), 2u) << "no cancel question after the failure";
+    ExpectBox(result.boxes[1], Formatted(kCannotWrite, installation.TargetPath(kEntryMenuText)), "ok", "dialog");
+    ASSERT_TRUE(result.boxes[1].dialogSeen);
+    EXPECT_EQ(result.boxes[1].dialog.position, 1);
+    ExpectTree(installation.Directory(), installation.Expected(1, 0));
 }
 
 // Paths at the 260-character limit: every game file at 259 characters with

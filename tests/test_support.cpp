@@ -20,10 +20,13 @@ std::wstring Wide(const std::string &path)
 }
 } // namespace
 
-TempDir::TempDir()
+TempDir::TempDir(const std::string &parent)
 {
     char base[MAX_PATH];
-    GetTempPathA(MAX_PATH, base);
+    if (parent.empty())
+        GetTempPathA(MAX_PATH, base);
+    else
+        snprintf(base, sizeof base, "%s\\", parent.c_str());
     char name[MAX_PATH];
     snprintf(name, sizeof name, "%svp-test-%lu-%04d", base, GetCurrentProcessId(), ++serial);
     path_ = name;

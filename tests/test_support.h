@@ -55,11 +55,11 @@ private:
     static inline PromptRecorder *current_ = nullptr;
 };
 
-// A fresh directory under the temporary folder, removed with everything in it
-// when the object goes. Path() has no trailing backslash.
+// A fresh directory under the temporary folder (or under `parent`), removed
+// with everything in it when the object goes. Path() has no trailing backslash.
 class TempDir {
 public:
-    TempDir();
+    explicit TempDir(const std::string &parent = "");
     ~TempDir();
     const std::string &Path() const { return path_; }
     std::string operator/(const std::string &relative) const { return path_ + "\\" + relative; }
