@@ -21,29 +21,67 @@ bool ReadWord(FILE *stream, long position, uint32_t *value)
     return true;
 }
 
-// Where the payload ends: at the start of an Authenticode certificate table
-// that closes the file (a signed release), else at the end of the file.
-long PayloadEnd(FILE *stream, long fileSize)
+uint32_t Half(uint32_t word) { return word & 0xFFFF; }
+
+// The signed form of a release: the start of an Authenticode certificate
+// table that closes the file and, through `imageEnd`, the end of the
+// executable image (behind the raw data of its last section). False when the
+// file carries no such table.
+bool FindCertificateTable(FILE *stream, long fileSize, long *tableStart, long *imageEnd)
 {
-    uint32_t peOffset, signature, magicWord;
+    uint32_t peOffset, signature, counts, sizes, magicWord;
     if (!ReadWord(stream, 0x3C, &peOffset) || peOffset > 0x10000000 ||
         !ReadWord(stream, static_cast<long>(peOffset), &signature) || signature != 0x00004550 ||
+        !ReadWord(stream, static_cast<long>(peOffset) + 4, &counts) ||
+        !ReadWord(stream, static_cast<long>(peOffset) + 20, &sizes) ||
         !ReadWord(stream, static_cast<long>(peOffset) + 24, &magicWord))
-        return fileSize;
+        return false;
+    const long optionalHeader = static_cast<long>(peOffset) + 24;
     long directories;
-    switch (magicWord & 0xFFFF) {
-    case 0x10B: directories = static_cast<long>(peOffset) + 24 + 96; break;
-    case 0x20B: directories = static_cast<long>(peOffset) + 24 + 112; break;
-    default: return fileSize;
+    switch (Half(magicWord)) {
+    case 0x10B: directories = optionalHeader + 96; break;
+    case 0x20B: directories = optionalHeader + 112; break;
+    default: return false;
     }
     uint32_t tableOffset, tableSize;
     if (!ReadWord(stream, directories + 4 * 8, &tableOffset) ||
         !ReadWord(stream, directories + 4 * 8 + 4, &tableSize))
-        return fileSize;
+        return false;
     if (tableOffset == 0 || tableSize == 0 || tableOffset > static_cast<uint32_t>(fileSize) ||
         tableSize != static_cast<uint32_t>(fileSize) - tableOffset)
-        return fileSize;
-    return static_cast<long>(tableOffset);
+        return false;
+
+    const uint32_t sectionCount = counts >> 16;
+    const long sections = optionalHeader + static_cast<long>(Half(sizes));
+    uint32_t end = 0;
+    for (uint32_t i = 0; i < sectionCount; ++i) {
+        uint32_t rawSize, rawOffset;
+        if (!ReadWord(stream, sections + 40 * static_cast<long>(i) + 16, &rawSize) ||
+            !ReadWord(stream, sections + 40 * static_cast<long>(i) + 20, &rawOffset))
+            return false;
+        if (rawSize != 0 && rawOffset + rawSize > end)
+            end = rawOffset + rawSize;
+    }
+    *tableStart = static_cast<long>(tableOffset);
+    *imageEnd = static_cast<long>(end);
+    return true;
+}
+
+// True when the whole chunk chain ending at `end` starts at most 7 bytes
+// behind the executable image: 0 to 7 zero bytes of padding, then chunks up
+// to the certificate table. A signature that itself padded the file behind
+// the last length word fails this test, and the updater then refuses the
+// payload instead of taking bytes from the middle of a chunk for a length.
+bool ChainFillsPayload(FILE *stream, long imageEnd, long end)
+{
+    long long position = end;
+    uint32_t length;
+    while (position >= imageEnd && ReadWord(stream, static_cast<long>(position - 4), &length)) {
+        if (length == 0)
+            return position - imageEnd < 8;
+        position -= 4 + static_cast<long long>(length);
+    }
+    return false;
 }
 
 } // namespace
@@ -71,7 +109,15 @@ uint32_t LocatePayloadChunk(FILE *stream, uint32_t index, const char *displayNam
         ShowErrorF(kCannotRead, displayName);
         return 0;
     }
-    end = PayloadEnd(stream, end);
+    // A signed release: the payload ends where its certificate table begins.
+    long tableStart, imageEnd;
+    if (FindCertificateTable(stream, end, &tableStart, &imageEnd)) {
+        if (!ChainFillsPayload(stream, imageEnd, tableStart)) {
+            ShowErrorF(kCannotRead, displayName);
+            return 0;
+        }
+        end = tableStart;
+    }
 
     // position: the first byte behind the trailer of the chunk looked at.
     long long position = end;

@@ -22,6 +22,7 @@ e2e_test_group(startup "Transcript.*:StartUp.*")
 e2e_test_group(dialog "ProgressDialog.*")
 e2e_test_group(update "Update.*")
 e2e_test_group(faults "Faults.*")
+set_tests_properties(e2e.faults PROPERTIES FIXTURES_REQUIRED signed)
 
 # The planted-library check: a comctl32.dll that marks its loading, and a probe
 # that imports comctl32 statically and so must load it.

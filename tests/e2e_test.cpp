@@ -997,6 +997,23 @@ TEST(Faults, PathsAtTheLimit)
     ExpectTree(installation.Directory(), installation.Expected(kUpdateStepCount, 2));
 }
 
+// An updater signed through scripts/sign (tests/sign_fixture.sh) finds its
+// payload in front of the certificate table and does the whole update.
+TEST(Faults, ASignedUpdaterDoesTheWholeUpdate)
+{
+    GameKeyGuard key;
+    Installation installation(1);
+    key.Install(installation.Directory());
+    DriverResult result = RunUpdater({"yes"}, {"dialog", "wait-done", "press-finish", "wait-exit"}, "",
+                                     std::string(SIGNED_DIR) + "\\patch.exe");
+    SCOPED_TRACE(Transcript(result));
+    EXPECT_EQ(result.error, "");
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.boxes.size(), 1u);
+    EXPECT_EQ(result.snapshots.back().status, kStatusDone);
+    ExpectTree(installation.Directory(), installation.Expected(kUpdateStepCount, 1));
+}
+
 // Makes Wine prefer a comctl32.dll from the program's own folder for the
 // programs named, as Windows does; undone when the object goes.
 class PreferLocalComctl32 {

@@ -237,6 +237,28 @@ TEST_F(Payload, ACertificateTableAtTheEndIsNotPartOfThePayload)
     }
 }
 
+// Both distributables signed for real (tests/sign_fixture.sh): made ready by
+// the payload tool, their payload ends where the certificate table begins.
+// The release signed without that has the signature's padding where its last
+// length word should be; the payload is refused rather than a length taken
+// from the middle of the menu texts.
+TEST_F(Payload, RealSignatures)
+{
+    const std::string menuText = ReadFileBytes(MENU_TEXT);
+    for (const char *name : {"release.exe", "patch.exe"}) {
+        SCOPED_TRACE(name);
+        PromptRecorder boxes;
+        Located chunk = Locate(std::string(SIGNED_DIR) + "\\" + name, 0, name);
+        EXPECT_EQ(84163u, chunk.length);
+        EXPECT_TRUE(menuText == chunk.data);
+        EXPECT_TRUE(boxes.boxes.empty());
+    }
+    PromptRecorder boxes;
+    EXPECT_EQ(0u, Locate(std::string(SIGNED_DIR) + "\\unaligned.exe", 0, "unaligned.exe").length);
+    ASSERT_EQ(1u, boxes.boxes.size());
+    ExpectBox(boxes.boxes[0], Formatted(kCannotRead, "unaligned.exe"));
+}
+
 TEST_F(Payload, EnsureDirectoriesMakesWhatIsMissingAndComesBack)
 {
     MakeDirectories(dir / "elsewhere");

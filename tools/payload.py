@@ -3,15 +3,21 @@
 
 The payload is a chain of chunks appended to the executable, each its data
 followed by its length as 4 bytes little-endian; index 0 is the chunk appended
-last. With --align8, 0 to 7 zero bytes go in front of the first chunk so that
-the file's length is a multiple of 8: an Authenticode signature then appends
-its certificate table right behind the payload, where the updater looks for it.
+last. The first chunk starts right behind the executable's last section.
+
+Signing: an Authenticode signature pads the file with zeros to a multiple of 8
+bytes and appends its certificate table, and the updater takes the start of
+that table as the end of its payload. Padding behind the last chunk would hide
+the last length word, so a file to be signed must already have a length that
+is a multiple of 8: align8 (or append --align8) puts 0 to 7 zero bytes in
+front of the first chunk, where they are never read.
 
   payload.py append [--align8] --output OUT EXE FILE...
                                    EXE with FILEs appended (the last FILE
                                    becomes index 0)
-  payload.py list EXE                          the chunks, index 0 first
-  payload.py extract EXE INDEX OUT             write chunk INDEX to OUT
+  payload.py align8 IN OUT         IN made ready for signing
+  payload.py list EXE              the chunks, index 0 first (signed or not)
+  payload.py extract EXE INDEX OUT write chunk INDEX to OUT
 """
 import argparse
 import struct
@@ -32,6 +38,22 @@ def payload_end(data):
     if offset and size and offset + size == len(data):
         return offset
     return len(data)
+
+
+def image_end(data):
+    """Where the executable image ends: behind its last section's raw data."""
+    pe = struct.unpack_from('<I', data, 0x3C)[0]
+    if data[pe:pe + 4] != b'PE\0\0':
+        sys.exit('payload: not a PE file')
+    sections = struct.unpack_from('<H', data, pe + 6)[0]
+    optional_size = struct.unpack_from('<H', data, pe + 20)[0]
+    table = pe + 24 + optional_size
+    end = 0
+    for i in range(sections):
+        raw_size, raw_offset = struct.unpack_from('<II', data, table + 40 * i + 16)
+        if raw_size:
+            end = max(end, raw_offset + raw_size)
+    return end
 
 
 def chunks(data):
@@ -68,6 +90,21 @@ def append(args):
             f.write(struct.pack('<I', len(content)))
 
 
+def align8(args):
+    with open(args.input, 'rb') as f:
+        data = f.read()
+    if payload_end(data) != len(data):
+        sys.exit('payload: %s is signed already' % args.input)
+    if not chunks(data):
+        sys.exit('payload: no chunk found in %s' % args.input)
+    start = image_end(data)
+    padding = (-len(data)) % 8
+    with open(args.output, 'wb') as f:
+        f.write(data[:start])
+        f.write(bytes(padding))
+        f.write(data[start:])
+
+
 def list_chunks(args):
     with open(args.exe, 'rb') as f:
         data = f.read()
@@ -102,6 +139,10 @@ def main():
     p.add_argument('exe')
     p.add_argument('files', nargs='+')
     p.set_defaults(run=append)
+    p = commands.add_parser('align8')
+    p.add_argument('input')
+    p.add_argument('output')
+    p.set_defaults(run=align8)
     p = commands.add_parser('list')
     p.add_argument('exe')
     p.set_defaults(run=list_chunks)
