@@ -13,6 +13,7 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <algorithm>
 #include <functional>
@@ -166,6 +167,20 @@ Tree ReadTree(const std::string &root)
     Tree tree;
     CollectTree(root, "", tree);
     return tree;
+}
+
+bool IsEmptyDirectory(const std::string &path)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    bool empty = true;
+    do
+        empty = empty && (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return empty;
 }
 
 // Every file below root is as expected, and there is no other.
@@ -421,14 +436,19 @@ DriverResult RunUpdater(const std::vector<std::string> &answers, const std::vect
                         const std::string &arguments = "", const std::string &exe = DIST_EXE,
                         std::function<void(const BoxRecord &)> beforeAnswer = {})
 {
+    // The updater starts in an empty folder of its own, which must stay empty:
+    // it writes nothing outside the installation, not even where it starts.
+    TempDir start;
     DriverOptions options;
     options.beforeAnswer = std::move(beforeAnswer);
+    options.workingDirectory = start.Path();
     options.exe = exe;
     options.arguments = arguments;
     options.answers = answers;
     options.actions = actions;
     options.timeoutSeconds = 600;
     DriverResult result = RunDriver(options);
+    EXPECT_TRUE(IsEmptyDirectory(start.Path())) << "the updater wrote into the folder it started in";
     // E2E_TRANSCRIPTS=1 shows every run, also those that pass.
     if (getenv("E2E_TRANSCRIPTS"))
         printf("%s", Transcript(result).c_str());
