@@ -2,7 +2,7 @@
 # Signs the distributables for real, with a throwaway self-signed certificate,
 # for the tests of signed releases, and checks what can be checked from here:
 # the signatures verify, and the payload tool lists and extracts the menu
-# texts as chunk 0 of a signed file.
+# texts as chunk 0 of a signed file, and refuses one signed without align8.
 #   sign_fixture.sh OUTDIR RELEASE_EXE TEST_EXE MENU_TEXT
 # Writes OUTDIR/release.exe and OUTDIR/patch.exe, signed through scripts/sign,
 # and OUTDIR/unaligned.exe, the release signed without being made ready first.
@@ -31,4 +31,10 @@ for name in release patch; do
     size=$(stat -c %s "$out/$name.exe")
     [ $((size % 8)) = 0 ] || { echo "$name.exe: length $size is no multiple of 8" >&2; exit 1; }
 done
+# Signed without being made ready, the payload tool sees the signature's
+# padding where the last length word belongs and says so.
+if python3 "$tool" list "$out/unaligned.exe" >/dev/null 2>&1; then
+    echo "unaligned.exe: the payload tool lists it without complaint" >&2
+    exit 1
+fi
 echo "signed: $(cat "$out/release.list" | tr '\n' ' ')"

@@ -116,6 +116,11 @@ def list_chunks(args):
         print('chunk %d: offset %d, length %d' % (index, start, length))
     if not found:
         sys.exit('payload: no chunk found in %s' % args.exe)
+    # As the updater checks a signed file: the chunks must reach back to at
+    # most 7 bytes behind the image.
+    if end != len(data) and not 0 <= found[-1][1] - image_end(data) < 8:
+        sys.exit('payload: the chunks of %s do not reach back to the executable image: it was '
+                 'signed without align8, and the updater refuses its payload' % args.exe)
 
 
 def extract(args):
