@@ -470,6 +470,15 @@ void ExpectBox(const BoxRecord &box, const std::string &text, const char *button
     EXPECT_EQ(box.owner, owner);
 }
 
+// A box shown over the running dialog and owned by it, with the bar at
+// `position` when the box came.
+void ExpectBoxOverDialog(const BoxRecord &box, const std::string &text, const char *buttons, int position)
+{
+    ExpectBox(box, text, buttons, "dialog");
+    ASSERT_TRUE(box.dialogSeen);
+    EXPECT_EQ(box.dialog.position, position);
+}
+
 // True when the transcript line of `later` comes right after that of
 // `earlier`: nothing was seen between the two snapshots.
 bool Follows(const std::vector<std::string> &lines, const DialogSnapshot &earlier,
@@ -822,9 +831,7 @@ TEST(Update, ALockedSavedGameIsAQuestion)
         EXPECT_EQ(result.lines.back(), "exit 0");
         ASSERT_EQ(result.boxes.size(), yes ? 3u : 2u) << "no cancel question after No";
         for (size_t i = 1; i < result.boxes.size(); ++i) {
-            ExpectBox(result.boxes[i], question, "yes,no", "dialog");
-            ASSERT_TRUE(result.boxes[i].dialogSeen);
-            EXPECT_EQ(result.boxes[i].dialog.position, static_cast<int>(kUpdateStepCount));
+            ExpectBoxOverDialog(result.boxes[i], question, "yes,no", static_cast<int>(kUpdateStepCount));
         }
 
         Tree actual = ReadTree(installation.Directory());
@@ -867,9 +874,7 @@ TEST(Faults, AGameFileHeldOpenStopsTheChain)
     EXPECT_EQ(result.error, "");
     EXPECT_EQ(result.exitCode, 0);
     ASSERT_EQ(result.boxes.size(), 2u) << "no cancel question after the failure";
-    ExpectBox(result.boxes[1], Formatted(kCannotOpen, held), "ok", "dialog");
-    ASSERT_TRUE(result.boxes[1].dialogSeen);
-    EXPECT_EQ(result.boxes[1].dialog.position, static_cast<int>(stepsDone));
+    ExpectBoxOverDialog(result.boxes[1], Formatted(kCannotOpen, held), "ok", static_cast<int>(stepsDone));
 
     Tree expected = installation.Expected(stepsDone, 0);
     ExpectTree(installation.Directory(), expected);
@@ -896,9 +901,7 @@ TEST(Faults, AMissingOrTruncatedPayloadLeavesTheMenuTextAlone)
         EXPECT_EQ(result.error, "");
         EXPECT_EQ(result.exitCode, 0);
         ASSERT_EQ(result.boxes.size(), 2u);
-        ExpectBox(result.boxes[1], Formatted(kCannotRead, exe), "ok", "dialog");
-        ASSERT_TRUE(result.boxes[1].dialogSeen);
-        EXPECT_EQ(result.boxes[1].dialog.position, 1);
+        ExpectBoxOverDialog(result.boxes[1], Formatted(kCannotRead, exe), "ok", 1);
 
         // Only the registry step is done; no temporary file is left.
         Tree expected = installation.Expected(1, 0);
@@ -926,9 +929,8 @@ TEST(Faults, ASavedGameThatVanishesIsAQuestion)
     EXPECT_EQ(result.error, "");
     EXPECT_EQ(result.exitCode, 0);
     ASSERT_EQ(result.boxes.size(), 2u);
-    ExpectBox(result.boxes[1], Formatted(kCannotOpen, gone) + kContinueSuffix, "yes,no", "dialog");
-    ASSERT_TRUE(result.boxes[1].dialogSeen);
-    EXPECT_EQ(result.boxes[1].dialog.position, static_cast<int>(kUpdateStepCount));
+    ExpectBoxOverDialog(result.boxes[1], Formatted(kCannotOpen, gone) + kContinueSuffix, "yes,no",
+                        static_cast<int>(kUpdateStepCount));
 
     const DialogSnapshot &done = result.snapshots.back();
     EXPECT_EQ(done.status, kStatusDone);
@@ -965,9 +967,8 @@ TEST(Faults, NoRoomForTheMenuText)
     EXPECT_EQ(result.error, "");
     EXPECT_EQ(result.exitCode, 0);
     ASSERT_EQ(result.boxes.size(), 2u) << "no cancel question after the failure";
-    ExpectBox(result.boxes[1], Formatted(kCannotWrite, installation.TargetPath(kEntryMenuText)), "ok", "dialog");
-    ASSERT_TRUE(result.boxes[1].dialogSeen);
-    EXPECT_EQ(result.boxes[1].dialog.position, 1);
+    ExpectBoxOverDialog(result.boxes[1], Formatted(kCannotWrite, installation.TargetPath(kEntryMenuText)), "ok",
+                        1);
     ExpectTree(installation.Directory(), installation.Expected(1, 0));
 }
 
@@ -1086,9 +1087,7 @@ TEST(Faults, ADirectoryWhereAFileShouldBe)
     EXPECT_EQ(result.error, "");
     EXPECT_EQ(result.exitCode, 0);
     ASSERT_EQ(result.boxes.size(), 2u);
-    ExpectBox(result.boxes[1], Formatted(kCannotOpen, target), "ok", "dialog");
-    ASSERT_TRUE(result.boxes[1].dialogSeen);
-    EXPECT_EQ(result.boxes[1].dialog.position, static_cast<int>(failing + 1));
+    ExpectBoxOverDialog(result.boxes[1], Formatted(kCannotOpen, target), "ok", static_cast<int>(failing + 1));
     EXPECT_TRUE(IsExistingDirectory(target.c_str()));
 }
 

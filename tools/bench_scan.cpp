@@ -8,6 +8,7 @@
 //                                ROUNDS (default 3) runs counts.
 #include "app/app.h"
 #include "patch/patch.h"
+#include "tools/bench_support.h"
 
 #include <io.h>
 #include <stdio.h>
@@ -21,23 +22,6 @@ namespace {
 
 constexpr size_t kFileSize = 64u << 20;
 constexpr size_t kOccurrenceSpacing = 64u << 10;
-
-// Boxes go to the console: the benchmark has no window to own them.
-int WINAPI PrintBox(HWND, LPCSTR text, LPCSTR, UINT)
-{
-    fprintf(stderr, "bench_scan: %s\n", text);
-    return IDNO;
-}
-
-double Seconds()
-{
-    static LARGE_INTEGER frequency;
-    if (!frequency.QuadPart)
-        QueryPerformanceFrequency(&frequency);
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 // Pseudo-random bytes that never hold the pattern; with occurrences, the
 // pattern at a varying place in every 64 KiB, some across a 4 KiB boundary.

@@ -16,6 +16,7 @@
 #include "app/app.h"
 #include "discovery/discovery.h"
 #include "patch/patch.h"
+#include "tools/bench_support.h"
 #include "tools/driver.h"
 
 #include <windows.h>
@@ -30,23 +31,6 @@
 namespace {
 
 const char kRecord[] = "Procesor\0Procesor"; // 18 bytes with the final NUL
-
-// Boxes of the in-process pass go to the console.
-int WINAPI PrintBox(HWND, LPCSTR text, LPCSTR, UINT)
-{
-    fprintf(stderr, "bench_update: %s\n", text);
-    return IDNO;
-}
-
-double Seconds()
-{
-    static LARGE_INTEGER frequency;
-    if (!frequency.QuadPart)
-        QueryPerformanceFrequency(&frequency);
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 struct Random {
     unsigned state;

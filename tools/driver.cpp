@@ -172,6 +172,11 @@ class Session
     bool RunAction(const std::string &action);
     bool Snapshot(HWND dialog);
     bool DialogExists() const { return dialog_ && IsWindow(dialog_); }
+    bool FinishEnabled() const
+    {
+        HWND button = DialogExists() ? GetDlgItem(dialog_, kFinishId) : nullptr;
+        return button && IsWindowEnabled(button);
+    }
 
     const DriverOptions &options_;
     DriverResult &result_;
@@ -350,11 +355,7 @@ bool Session::RunAction(const std::string &action)
         return true;
     }
     if (action == "wait-done") {
-        auto enabled = [this] {
-            HWND button = DialogExists() ? GetDlgItem(dialog_, kFinishId) : nullptr;
-            return button && IsWindowEnabled(button);
-        };
-        if (!WaitFor(action, enabled))
+        if (!WaitFor(action, [this] { return FinishEnabled(); }))
             return false;
         Snapshot(dialog_);
         return true;
@@ -398,11 +399,7 @@ bool Session::RunAction(const std::string &action)
         size_t boxesBefore = result_.boxes.size();
         if (action == "press-finish") {
             // A player can press the button only once it is enabled.
-            auto enabled = [this] {
-                HWND button = DialogExists() ? GetDlgItem(dialog_, kFinishId) : nullptr;
-                return button && IsWindowEnabled(button);
-            };
-            if (!WaitFor(action, enabled))
+            if (!WaitFor(action, [this] { return FinishEnabled(); }))
                 return false;
             PostMessageA(dialog_, WM_COMMAND, MAKEWPARAM(kFinishId, BN_CLICKED),
                          reinterpret_cast<LPARAM>(GetDlgItem(dialog_, kFinishId)));

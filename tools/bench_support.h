@@ -1,0 +1,25 @@
+// What the benchmark programs share: a clock and the console in place of the
+// message boxes (they have no window to own a box).
+#pragma once
+
+#include <windows.h>
+
+#include <stdio.h>
+
+// Seconds on the performance counter.
+inline double Seconds()
+{
+    static LARGE_INTEGER frequency;
+    if (!frequency.QuadPart)
+        QueryPerformanceFrequency(&frequency);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// Takes the place of MessageBoxA: prints the text and answers No (or OK).
+inline int WINAPI PrintBox(HWND, LPCSTR text, LPCSTR, UINT)
+{
+    fprintf(stderr, "bench: %s\n", text);
+    return IDNO;
+}
