@@ -5,7 +5,8 @@
 // The directory area is one byte larger than the registry data, so a value
 // stored without its terminating NUL is terminated in place; no entry can then
 // outgrow its room. An empty value is refused like a missing one: it would
-// make every target path point at the root of the current drive.
+// make every target path point at the root of the current drive. A relative
+// directory is refused like one that doesn't exist.
 #include "discovery/discovery.h"
 
 #include "app/app.h"
@@ -58,6 +59,20 @@ char *TargetPathTable = nullptr;
 namespace {
 
 char *entryStart[kTargetEntryCount + 1];
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// A drive letter, a colon and a separator ("C:\..." or "C:/..."), or a
+// network path ("\\server\share..."). Anything else depends on the
+// directory the updater was started from, and the paths built from it would
+// apply it twice once that directory is entered.
+bool IsAbsolutePath(const char *path)
+{
+    bool drive = ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+                 path[1] == ':' && IsSeparator(path[2]);
+    bool network = IsSeparator(path[0]) && IsSeparator(path[1]) && path[2] != '\0' && !IsSeparator(path[2]);
+    return drive || network;
+}
 
 } // namespace
 
@@ -112,7 +127,7 @@ int LocateGameAndBuildPaths()
         strcat(path, kRelativeTargetPaths[entry]);
     }
 
-    if (_chdir(directory) != 0) {
+    if (!IsAbsolutePath(directory) || _chdir(directory) != 0) {
         ShowErrorF(kDirectoryNotFound, directory);
         free(block);
         return 0;

@@ -16,16 +16,20 @@
 //                                          4 bytes LE            4 bytes LE
 //
 // Each chunk is its data followed by its length as a 32-bit little-endian word
-// (never 0). Chunks are counted from the end: index 0 was appended last. When
-// the file carries an Authenticode certificate table at its very end, the
-// payload ends where that table begins.
+// (never 0). Chunks are counted from the end: index 0 was appended last. The
+// chain must reach back exactly to the end of the executable image (the raw
+// data of its last section), with at most 7 zero bytes of alignment between;
+// anything else is a damaged file and is refused whole. When an Authenticode
+// certificate table closes the file, the payload ends in front of it, less
+// the 0 to 7 zero bytes of padding the signature put there.
 
 // Full path of the running executable, as a new heap string; null when memory
 // runs out or the path doesn't fit. The caller frees it.
 char *GetOwnExePath();
 
 // Positions stream at the first data byte of chunk index and returns the
-// chunk's length; 0 after reporting a failure naming displayName.
+// chunk's length; 0 after reporting a failure naming displayName (also when
+// the chain doesn't reach back to the image).
 uint32_t LocatePayloadChunk(FILE *stream, uint32_t index, const char *displayName);
 
 // Creates every missing directory on the full file path; the working
@@ -36,6 +40,9 @@ int EnsureDirectories(const char *path);
 // temporary file beside the target, which replaces the target only once it is
 // complete, so a failed copy leaves the old target as it was.
 int ExtractChunkToFile(const char *targetPath, uint32_t index);
+// The same with the payload of the executable at sourcePath, which failures
+// name; ExtractChunkToFile passes the running executable.
+int ExtractChunkFromFile(const char *sourcePath, const char *targetPath, uint32_t index);
 
 // ---------------------------------------------------------------------------
 // Byte pokes.

@@ -23,11 +23,10 @@ bool ReadWord(FILE *stream, long position, uint32_t *value)
 
 uint32_t Half(uint32_t word) { return word & 0xFFFF; }
 
-// The signed form of a release: the start of an Authenticode certificate
-// table that closes the file and, through `imageEnd`, the end of the
-// executable image (behind the raw data of its last section). False when the
-// file carries no such table.
-bool FindCertificateTable(FILE *stream, long fileSize, long *tableStart, long *imageEnd)
+// Where the executable image ends (behind the raw data of its last section)
+// and, when an Authenticode certificate table closes the file, where that
+// table begins (else -1). False when the file is no PE image.
+bool ReadImageLayout(FILE *stream, long fileSize, long *imageEnd, long *tableStart)
 {
     uint32_t peOffset, signature, counts, sizes, magicWord;
     if (!ReadWord(stream, 0x3C, &peOffset) || peOffset > 0x10000000 ||
@@ -43,45 +42,95 @@ bool FindCertificateTable(FILE *stream, long fileSize, long *tableStart, long *i
     case 0x20B: directories = optionalHeader + 112; break;
     default: return false;
     }
-    uint32_t tableOffset, tableSize;
-    if (!ReadWord(stream, directories + 4 * 8, &tableOffset) ||
-        !ReadWord(stream, directories + 4 * 8 + 4, &tableSize))
-        return false;
-    if (tableOffset == 0 || tableSize == 0 || tableOffset > static_cast<uint32_t>(fileSize) ||
-        tableSize != static_cast<uint32_t>(fileSize) - tableOffset)
-        return false;
 
     const uint32_t sectionCount = counts >> 16;
     const long sections = optionalHeader + static_cast<long>(Half(sizes));
-    uint32_t end = 0;
+    long long end = 0;
     for (uint32_t i = 0; i < sectionCount; ++i) {
         uint32_t rawSize, rawOffset;
         if (!ReadWord(stream, sections + 40 * static_cast<long>(i) + 16, &rawSize) ||
             !ReadWord(stream, sections + 40 * static_cast<long>(i) + 20, &rawOffset))
             return false;
-        if (rawSize != 0 && rawOffset + rawSize > end)
-            end = rawOffset + rawSize;
+        if (rawSize != 0 && static_cast<long long>(rawOffset) + rawSize > end)
+            end = static_cast<long long>(rawOffset) + rawSize;
     }
-    *tableStart = static_cast<long>(tableOffset);
+    if (end > fileSize)
+        return false;
     *imageEnd = static_cast<long>(end);
+
+    uint32_t tableOffset, tableSize;
+    if (!ReadWord(stream, directories + 4 * 8, &tableOffset) ||
+        !ReadWord(stream, directories + 4 * 8 + 4, &tableSize))
+        return false;
+    *tableStart = tableOffset != 0 && tableSize != 0 && tableOffset <= static_cast<uint32_t>(fileSize) &&
+                          tableSize == static_cast<uint32_t>(fileSize) - tableOffset
+                      ? static_cast<long>(tableOffset)
+                      : -1;
     return true;
 }
 
-// True when the whole chunk chain ending at `end` starts at most 7 bytes
-// behind the executable image: 0 to 7 zero bytes of padding, then chunks up
-// to the certificate table. A signature that itself padded the file behind
-// the last length word fails this test, and the updater then refuses the
-// payload instead of taking bytes from the middle of a chunk for a length.
-bool ChainFillsPayload(FILE *stream, long imageEnd, long end)
+// True when the `count` bytes at `position` are all zero.
+bool ZeroBytes(FILE *stream, long position, long count)
+{
+    unsigned char bytes[8];
+    if (count == 0)
+        return true;
+    if (count > 8 || fseek(stream, position, SEEK_SET) != 0 ||
+        fread(bytes, 1, static_cast<size_t>(count), stream) != static_cast<size_t>(count))
+        return false;
+    for (long i = 0; i < count; ++i)
+        if (bytes[i] != 0)
+            return false;
+    return true;
+}
+
+// The number of chunks in the chain that ends at `end`, when that chain
+// reaches back exactly to the end of the image: chunk 0 of the walk lands
+// on imageEnd, or behind at most 7 zero bytes of alignment. Else 0: a length
+// word that is damaged, cut short or read from the wrong place leads the walk
+// anywhere but there.
+uint32_t ChainLength(FILE *stream, long imageEnd, long end)
 {
     long long position = end;
-    uint32_t length;
-    while (position >= imageEnd && ReadWord(stream, static_cast<long>(position - 4), &length)) {
-        if (length == 0)
-            return position - imageEnd < 8;
+    for (uint32_t count = 0;; ++count) {
+        if (count > 0 && position >= imageEnd && position - imageEnd < 8 &&
+            ZeroBytes(stream, imageEnd, static_cast<long>(position - imageEnd)))
+            return count;
+        uint32_t length;
+        if (position - 4 < imageEnd || !ReadWord(stream, static_cast<long>(position - 4), &length) ||
+            length == 0)
+            return 0;
         position -= 4 + static_cast<long long>(length);
+        if (position < imageEnd)
+            return 0;
     }
-    return false;
+}
+
+// Where the payload ends and how many chunks it holds; false when no chain
+// reaches back to the image. A signature pads the file with 0 to 7 zero bytes
+// in front of its certificate table, so a signed file's payload ends at the
+// table less the one padding for which the chain reaches back; a file that
+// two paddings would fit is as ambiguous as one that none fits.
+bool FindPayload(FILE *stream, long fileSize, long *payloadEnd, uint32_t *chunkCount)
+{
+    long imageEnd, tableStart;
+    if (!ReadImageLayout(stream, fileSize, &imageEnd, &tableStart))
+        return false;
+    if (tableStart < 0) {
+        *payloadEnd = fileSize;
+        *chunkCount = ChainLength(stream, imageEnd, fileSize);
+        return *chunkCount != 0;
+    }
+    unsigned fits = 0;
+    for (long padding = 0; padding < 8 && tableStart - padding >= imageEnd; ++padding) {
+        uint32_t count = ChainLength(stream, imageEnd, tableStart - padding);
+        if (count != 0 && ZeroBytes(stream, tableStart - padding, padding)) {
+            ++fits;
+            *payloadEnd = tableStart - padding;
+            *chunkCount = count;
+        }
+    }
+    return fits == 1;
 }
 
 } // namespace
@@ -104,19 +153,13 @@ char *GetOwnExePath()
 
 uint32_t LocatePayloadChunk(FILE *stream, uint32_t index, const char *displayName)
 {
-    long end;
-    if (fseek(stream, 0, SEEK_END) != 0 || (end = ftell(stream)) < 0) {
+    // The whole chain is checked before any chunk is taken from it.
+    long fileSize, end = 0;
+    uint32_t chunkCount = 0;
+    if (fseek(stream, 0, SEEK_END) != 0 || (fileSize = ftell(stream)) < 0 ||
+        !FindPayload(stream, fileSize, &end, &chunkCount) || index >= chunkCount) {
         ShowErrorF(kCannotRead, displayName);
         return 0;
-    }
-    // A signed release: the payload ends where its certificate table begins.
-    long tableStart, imageEnd;
-    if (FindCertificateTable(stream, end, &tableStart, &imageEnd)) {
-        if (!ChainFillsPayload(stream, imageEnd, tableStart)) {
-            ShowErrorF(kCannotRead, displayName);
-            return 0;
-        }
-        end = tableStart;
     }
 
     // position: the first byte behind the trailer of the chunk looked at.
@@ -198,8 +241,9 @@ char *TemporaryPathBeside(const char *target)
 }
 
 // Copies length bytes from source to the new file at temporaryPath. On failure
-// reports (the read naming ownPath, the write naming targetPath) and returns 0.
-int CopyChunk(FILE *source, uint32_t length, const char *temporaryPath, const char *ownPath,
+// reports (the read naming sourcePath, the write naming targetPath) and
+// returns 0.
+int CopyChunk(FILE *source, uint32_t length, const char *temporaryPath, const char *sourcePath,
               const char *targetPath)
 {
     FileStream target(fopen(temporaryPath, "wb"));
@@ -209,7 +253,7 @@ int CopyChunk(FILE *source, uint32_t length, const char *temporaryPath, const ch
     while (length > 0) {
         size_t size = length < kBlockSize ? length : kBlockSize;
         if (fread(block, 1, size, source) != size)
-            return ShowErrorF(kCannotRead, ownPath);
+            return ShowErrorF(kCannotRead, sourcePath);
         if (fwrite(block, 1, size, target) != size)
             return ShowErrorF(kCannotWrite, targetPath);
         length -= static_cast<uint32_t>(size);
@@ -222,24 +266,20 @@ int CopyChunk(FILE *source, uint32_t length, const char *temporaryPath, const ch
 
 } // namespace
 
-int ExtractChunkToFile(const char *targetPath, uint32_t index)
+int ExtractChunkFromFile(const char *sourcePath, const char *targetPath, uint32_t index)
 {
-    char *ownPath = GetOwnExePath();
-    if (!ownPath)
-        return ShowError(kOutOfMemory);
-
     int result = 0;
-    FileStream own(fopen(ownPath, "rb"));
+    FileStream source(fopen(sourcePath, "rb"));
     uint32_t length;
     char *temporaryPath = nullptr;
-    if (!own) {
-        ShowErrorF(kCannotOpen, ownPath);
-    } else if ((length = LocatePayloadChunk(own, index, ownPath)) != 0 &&
+    if (!source) {
+        ShowErrorF(kCannotOpen, sourcePath);
+    } else if ((length = LocatePayloadChunk(source, index, sourcePath)) != 0 &&
                EnsureDirectories(targetPath)) {
         temporaryPath = TemporaryPathBeside(targetPath);
         if (!temporaryPath) {
             ShowError(kOutOfMemory);
-        } else if (CopyChunk(own, length, temporaryPath, ownPath, targetPath)) {
+        } else if (CopyChunk(source, length, temporaryPath, sourcePath, targetPath)) {
             if (MoveFileExA(temporaryPath, targetPath,
                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
                 result = 1;
@@ -250,6 +290,15 @@ int ExtractChunkToFile(const char *targetPath, uint32_t index)
             DeleteFileA(temporaryPath);
     }
     free(temporaryPath);
+    return result;
+}
+
+int ExtractChunkToFile(const char *targetPath, uint32_t index)
+{
+    char *ownPath = GetOwnExePath();
+    if (!ownPath)
+        return ShowError(kOutOfMemory);
+    int result = ExtractChunkFromFile(ownPath, targetPath, index);
     free(ownPath);
     return result;
 }

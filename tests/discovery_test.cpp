@@ -146,12 +146,36 @@ TEST_F(Discovery, RefusesOtherTypesAndEmptyValues)
     ExpectRefused(kNotInstalled);
 }
 
-TEST_F(Discovery, RefusesADirectoryThatDoesNotExist)
+// A directory that doesn't exist, or one that isn't absolute: a relative one
+// would be applied twice, once to the start folder and once more from the game
+// directory, and change whatever lies there.
+TEST_F(Discovery, RefusesADirectoryThatDoesNotExistOrIsNotAbsolute)
 {
     TempDir base;
-    std::string missing = base / "nie ma";
-    SetPath(missing);
-    ExpectRefused(Formatted(kDirectoryNotFound, missing));
+    MakeDirectories(base / "x\\x\\Contents");
+    ASSERT_TRUE(SetCurrentDirectoryA((base / "x").c_str()));
+    for (const std::string &directory : {base / "nie ma", std::string("."), std::string("x"),
+                                         std::string("..\\x"), std::string("x\\"), base.Path().substr(0, 2) + "x",
+                                         std::string("\\x"), base.Path().substr(2)}) {
+        SCOPED_TRACE(directory);
+        SetPath(directory);
+        ExpectRefused(Formatted(kDirectoryNotFound, directory));
+    }
+    EXPECT_EQ(base / "x", CurrentDirectory());
+}
+
+TEST_F(Discovery, AcceptsForwardSlashesAfterTheDrive)
+{
+    TempDir game;
+    std::string forward = game.Path();
+    for (char &c : forward)
+        if (c == '\\')
+            c = '/';
+    SetPath(forward);
+    PromptRecorder boxes;
+    ASSERT_EQ(1, LocateGameAndBuildPaths());
+    EXPECT_EQ(forward + "\\Contents\\M_TITLE.PAK", TargetPath(kEntryMenuText));
+    EXPECT_EQ(game.Path(), CurrentDirectory());
 }
 
 } // namespace

@@ -543,8 +543,9 @@ TEST(StartUp, NoLeavesEverythingAsItWasWithAndWithoutArguments)
     EXPECT_EQ(path.data, installation.Directory() + '\0');
 }
 
-// Without the game's key, or with a directory that doesn't exist, the run
-// ends with the matching error box (no owner) and exit code 0.
+// Without the game's key, or with a directory that doesn't exist or isn't
+// absolute, the run ends with the matching error box (no owner) and exit
+// code 0.
 TEST(StartUp, DiscoveryFailuresEndWithTheirMessage)
 {
     GameKeyGuard key;
@@ -561,22 +562,23 @@ TEST(StartUp, DiscoveryFailuresEndWithTheirMessage)
         EXPECT_FALSE(GameKeyExists()) << "the key was created";
     }
 
+    // A directory that doesn't exist, and one relative to wherever the
+    // updater happens to start: its start folder stays empty.
     TempDir temp;
-    const std::string missing = temp / "Gry Łódź\\Vendrake II PL";
-    key.Install(missing);
-    DriverResult noDirectory = RunUpdater({"ok"}, {"wait-exit"});
-    {
-        SCOPED_TRACE(Transcript(noDirectory));
-        const std::string message = Formatted(kDirectoryNotFound, missing);
-        EXPECT_EQ(noDirectory.error, "");
-        EXPECT_EQ(noDirectory.exitCode, 0);
-        ASSERT_EQ(noDirectory.boxes.size(), 1u);
-        ExpectBox(noDirectory.boxes[0], message, "ok", "none");
-        EXPECT_EQ(noDirectory.lines,
+    for (const std::string &directory : {temp / "Gry Łódź\\Vendrake II PL", std::string(".")}) {
+        key.Install(directory);
+        DriverResult refused = RunUpdater({"ok"}, {"wait-exit"});
+        SCOPED_TRACE(Transcript(refused));
+        const std::string message = Formatted(kDirectoryNotFound, directory);
+        EXPECT_EQ(refused.error, "");
+        EXPECT_EQ(refused.exitCode, 0);
+        ASSERT_EQ(refused.boxes.size(), 1u);
+        ExpectBox(refused.boxes[0], message, "ok", "none");
+        EXPECT_EQ(refused.lines,
                   (std::vector<std::string>{ExpectedBoxLine(message, "ok", "none", "ok"), "exit 0"}));
-        EXPECT_FALSE(PathExists(missing));
         EXPECT_FALSE(ReadGameValue("Guid").present);
     }
+    EXPECT_TRUE(IsEmptyDirectory(temp.Path()));
 }
 
 // Yes opens the dialog centred on the desktop in its running state. The close
@@ -880,18 +882,20 @@ TEST(Faults, AGameFileHeldOpenStopsTheChain)
     ExpectTree(installation.Directory(), expected);
 }
 
-// An updater without its payload, or with a truncated one, reports the read
-// naming itself; the menu-text file and everything after it stay as they were.
-TEST(Faults, AMissingOrTruncatedPayloadLeavesTheMenuTextAlone)
+// An updater without its payload, or with a damaged one (chunk 0's length
+// word one too large), reports the read naming itself; the menu-text file and
+// everything after it stay as they were.
+TEST(Faults, AMissingOrDamagedPayloadLeavesTheMenuTextAlone)
 {
     TempDir copies;
     const std::string bare = copies / "bez danych.exe";
-    const std::string truncated = copies / "obcięty.exe";
+    const std::string damaged = copies / "uszkodzony.exe";
     ASSERT_TRUE(CopyFileA(LINKED_EXE, bare.c_str(), FALSE));
     std::string image = ReadFileBytes(DIST_EXE);
-    WriteFileBytes(truncated, image.substr(0, image.size() - 1000));
+    image[image.size() - 4] = static_cast<char>(image[image.size() - 4] + 1);
+    WriteFileBytes(damaged, image);
 
-    for (const std::string &exe : {bare, truncated}) {
+    for (const std::string &exe : {bare, damaged}) {
         SCOPED_TRACE(exe);
         GameKeyGuard key;
         Installation installation(1);
@@ -1018,8 +1022,9 @@ TEST(Faults, PathsAtTheLimit)
     ExpectTree(installation.Directory(), installation.Expected(kUpdateStepCount, 2));
 }
 
-// An updater signed through scripts/sign (tests/sign_fixture.sh) finds its
-// payload in front of the certificate table and does the whole update.
+// An updater signed as the build made it, by an ordinary signer
+// (tests/sign_fixture.sh), finds its payload in front of the signature's
+// padding and certificate table and does the whole update.
 TEST(Faults, ASignedUpdaterDoesTheWholeUpdate)
 {
     GameKeyGuard key;

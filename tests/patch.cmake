@@ -8,19 +8,16 @@ target_sources(unit_tests PRIVATE
     dialog_tables_test.cpp)
 target_link_libraries(unit_tests PRIVATE patch_ops update_dialog)
 
-# The extraction reads the payload of the running executable. unit_tests ends
-# with a zero length word, so it carries none: whatever its symbol table ends
-# with, a walk of its payload fails at once.
-add_custom_command(TARGET unit_tests POST_BUILD
-    COMMAND Python3::Interpreter -c "import sys; open(sys.argv[1], 'ab').write(bytes(4))"
-            $<TARGET_FILE:unit_tests>
-    VERBATIM)
-
-# A copy of unit_tests that carries two chunks (index 1: 8,192 bytes, index 0:
-# 10,000 bytes, contents as tests/make_test_chunks.py describes) runs the
-# extraction cases that need a real payload behind the running executable.
+# The extraction reads the payload of the running executable. unit_tests
+# carries none: behind its sections stands its symbol table.
+#
+# A stripped copy of unit_tests that carries two chunks right behind its
+# sections (index 1: 8,192 bytes, index 0: 10,000 bytes, contents as
+# tests/make_test_chunks.py describes) runs the extraction cases that need a
+# real payload behind the running executable.
 set(TEST_CHUNK_DIR ${CMAKE_CURRENT_BINARY_DIR}/test_chunks)
 set(TEST_CHUNKS ${TEST_CHUNK_DIR}/chunk1.bin ${TEST_CHUNK_DIR}/chunk0.bin)
+set(UNIT_TESTS_STRIPPED ${CMAKE_CURRENT_BINARY_DIR}/unit_tests_stripped.exe)
 set(UNIT_TESTS_PAYLOAD ${CMAKE_CURRENT_BINARY_DIR}/unit_tests_payload.exe)
 add_custom_command(
     OUTPUT ${TEST_CHUNKS}
@@ -30,8 +27,9 @@ add_custom_command(
     VERBATIM)
 add_custom_command(
     OUTPUT ${UNIT_TESTS_PAYLOAD}
+    COMMAND ${CMAKE_STRIP} -o ${UNIT_TESTS_STRIPPED} $<TARGET_FILE:unit_tests>
     COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tools/payload.py
-            append --output ${UNIT_TESTS_PAYLOAD} $<TARGET_FILE:unit_tests> ${TEST_CHUNKS}
+            append --output ${UNIT_TESTS_PAYLOAD} ${UNIT_TESTS_STRIPPED} ${TEST_CHUNKS}
     DEPENDS unit_tests ${TEST_CHUNKS} ${PROJECT_SOURCE_DIR}/tools/payload.py
     COMMENT "Appending the test payload: unit_tests_payload.exe"
     VERBATIM)

@@ -17,13 +17,6 @@ std::string OwnPath()
     return std::string(path, length);
 }
 
-void ExpectError(const RecordedBox &box, const std::string &text)
-{
-    EXPECT_EQ(text, box.text);
-    EXPECT_EQ(static_cast<UINT>(kStyleError), box.type);
-    EXPECT_EQ(std::string(kCaption), box.caption);
-}
-
 template <size_t n> int Apply(const std::string &path, const BytePatch (&records)[n])
 {
     return ApplyBytePatches(path.c_str(), records, n);
@@ -74,8 +67,8 @@ TEST(BytePatch, AnUnreachableOffsetStopsTheTableAfterTheRecordsBeforeIt)
     EXPECT_EQ(0, Apply(path, highest));
     EXPECT_EQ("ZBcDefgh", ReadFileBytes(path));
     ASSERT_EQ(2u, boxes.boxes.size());
-    ExpectError(boxes.boxes[0], Formatted(kCannotWrite, path));
-    ExpectError(boxes.boxes[1], Formatted(kCannotWrite, path));
+    ExpectBox(boxes.boxes[0], Formatted(kCannotWrite, path));
+    ExpectBox(boxes.boxes[1], Formatted(kCannotWrite, path));
 }
 
 TEST(BytePatch, WhatCannotBeOpenedForUpdateIsReported)
@@ -97,10 +90,10 @@ TEST(BytePatch, WhatCannotBeOpenedForUpdateIsReported)
     EXPECT_EQ(0, Apply(locked, records));
     CloseHandle(holder);
     ASSERT_EQ(4u, boxes.boxes.size());
-    ExpectError(boxes.boxes[0], Formatted(kCannotOpen, missing));
-    ExpectError(boxes.boxes[1], Formatted(kCannotOpen, missing));
-    ExpectError(boxes.boxes[2], Formatted(kCannotOpen, directory));
-    ExpectError(boxes.boxes[3], Formatted(kCannotOpen, locked));
+    ExpectBox(boxes.boxes[0], Formatted(kCannotOpen, missing));
+    ExpectBox(boxes.boxes[1], Formatted(kCannotOpen, missing));
+    ExpectBox(boxes.boxes[2], Formatted(kCannotOpen, directory));
+    ExpectBox(boxes.boxes[3], Formatted(kCannotOpen, locked));
     EXPECT_FALSE(PathExists(missing));
     EXPECT_EQ("abc", ReadFileBytes(locked));
 }
@@ -126,8 +119,8 @@ TEST(BytePatch, PatchOrExtractPatchesAnExistingFileAndExtractsOtherwise)
     EXPECT_EQ(0, PatchOrExtract(directory.c_str(), records, 2, extractPath.c_str(), 0));
     EXPECT_EQ(0, PatchOrExtract(missing.c_str(), records, 2, extractPath.c_str(), 0));
     ASSERT_EQ(2u, boxes.boxes.size());
-    ExpectError(boxes.boxes[0], Formatted(kCannotRead, OwnPath()));
-    ExpectError(boxes.boxes[1], Formatted(kCannotRead, OwnPath()));
+    ExpectBox(boxes.boxes[0], Formatted(kCannotRead, OwnPath()));
+    ExpectBox(boxes.boxes[1], Formatted(kCannotRead, OwnPath()));
     EXPECT_FALSE(PathExists(missing));
     EXPECT_FALSE(PathExists(dir / "out"));
     EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, IsExistingDirectory(directory.c_str()));

@@ -37,13 +37,6 @@ private:
     bool created_ = false;
 };
 
-void ExpectBox(const RecordedBox &box, const std::string &text, UINT style)
-{
-    EXPECT_EQ(text, box.text);
-    EXPECT_EQ(style, box.type);
-    EXPECT_EQ(std::string(kCaption), box.caption);
-}
-
 class FileList : public testing::Test {
 protected:
     void SetUp() override

@@ -98,13 +98,6 @@ std::string WithNul(const char *text)
     return std::string(text) + '\0';
 }
 
-void ExpectError(const RecordedBox &box, const char *text)
-{
-    EXPECT_EQ(std::string(text), box.text);
-    EXPECT_EQ(static_cast<UINT>(kStyleError), box.type);
-    EXPECT_EQ(std::string(kCaption), box.caption);
-}
-
 class Registry : public testing::Test {
 protected:
     void SetUp() override
@@ -166,7 +159,7 @@ TEST_F(Registry, AMissingKeyIsNotCreated)
     PromptRecorder boxes;
     EXPECT_EQ(0, ApplyRegistryEntries());
     ASSERT_EQ(1u, boxes.boxes.size());
-    ExpectError(boxes.boxes[0], kRegistryCannotModify);
+    ExpectBox(boxes.boxes[0], kRegistryCannotModify);
     EXPECT_FALSE(KeyExists(kGameKeyPath));
 }
 
@@ -180,8 +173,8 @@ TEST_F(Registry, OtherTypesAreReportedAndSkipped)
     PromptRecorder boxes;
     EXPECT_EQ(1, ApplyRegistryTable(table, 3));
     ASSERT_EQ(2u, boxes.boxes.size());
-    ExpectError(boxes.boxes[0], kRegistryBadType);
-    ExpectError(boxes.boxes[1], kRegistryBadType);
+    ExpectBox(boxes.boxes[0], kRegistryBadType);
+    ExpectBox(boxes.boxes[1], kRegistryBadType);
     EXPECT_EQ(WithNul(kReleaseGuid), GetValue(kGameKeyPath, "Guid").data);
     EXPECT_EQ(static_cast<DWORD>(REG_NONE), GetValue(kGameKeyPath, "Count").type);
     EXPECT_EQ(static_cast<DWORD>(REG_NONE), GetValue(kGameKeyPath, "Multi").type);
@@ -202,7 +195,7 @@ TEST_F(Registry, AFailedRecordStopsTheTableAndKeepsWhatWasWritten)
     PromptRecorder boxes;
     EXPECT_EQ(0, ApplyRegistryTable(table, 3));
     ASSERT_EQ(1u, boxes.boxes.size());
-    ExpectError(boxes.boxes[0], kRegistryCannotModify);
+    ExpectBox(boxes.boxes[0], kRegistryCannotModify);
     EXPECT_EQ(WithNul(kReleaseGuid), GetValue(kGameKeyPath, "Guid").data);
     EXPECT_FALSE(KeyExists(missing.c_str()));
     EXPECT_EQ(static_cast<DWORD>(REG_NONE), GetValue(kGameKeyPath, "Third").type);

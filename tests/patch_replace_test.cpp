@@ -88,13 +88,6 @@ void SetTimes(const std::string &path, const Times &times)
 const Times kOldTimes = {TimeOf(2001, 2, 3), TimeOf(2002, 3, 4), TimeOf(2003, 4, 5)};
 
 
-void ExpectBox(const RecordedBox &box, const std::string &text, UINT style)
-{
-    EXPECT_EQ(text, box.text);
-    EXPECT_EQ(style, box.type);
-    EXPECT_EQ(std::string(kCaption), box.caption);
-}
-
 std::string Question(const std::string &message)
 {
     return message + kContinueSuffix;

@@ -196,32 +196,12 @@ TEST_F(Resources, VersionBlockIsPolish)
 }
 
 // The names of the DLLs the file imports, read from its import directory.
-std::set<std::string> ImportedLibraries(const std::string &image)
+std::set<std::string> ImportedLibraries(const PeImage &image)
 {
     std::set<std::string> names;
-    auto dword = [&](size_t at) {
-        DWORD value = 0;
-        if (at + 4 <= image.size())
-            memcpy(&value, image.data() + at, 4);
-        return value;
-    };
-    size_t pe = dword(0x3C);
-    WORD sections = static_cast<WORD>(dword(pe + 6));
-    WORD optionalSize = static_cast<WORD>(dword(pe + 20));
-    size_t optional = pe + 24;
-    DWORD importRva = dword(optional + 96 + 8);
-    size_t table = optional + optionalSize;
-    auto fileOffset = [&](DWORD rva) -> size_t {
-        for (WORD i = 0; i < sections; ++i) {
-            size_t section = table + 40u * i;
-            DWORD virtualAddress = dword(section + 12), rawSize = dword(section + 16);
-            if (rva >= virtualAddress && rva < virtualAddress + rawSize)
-                return rva - virtualAddress + dword(section + 20);
-        }
-        return 0;
-    };
-    for (size_t entry = fileOffset(importRva); entry && dword(entry + 12) != 0; entry += 20) {
-        std::string name = image.c_str() + fileOffset(dword(entry + 12));
+    for (size_t entry = image.FileOffset(image.Dword(image.DirectoryEntry(1)));
+         entry && image.Dword(entry + 12) != 0; entry += 20) {
+        std::string name = image.Bytes().c_str() + image.FileOffset(image.Dword(entry + 12));
         for (char &c : name)
             c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
         names.insert(name);
@@ -231,15 +211,10 @@ std::set<std::string> ImportedLibraries(const std::string &image)
 
 TEST_F(Resources, ImportsOnlyLibrariesWindowsLoadsFromItsOwnDirectory)
 {
-    std::string image = ReadFileBytes(RELEASE_EXE);
-    ASSERT_GT(image.size(), 1024u);
-    size_t pe = 0;
-    memcpy(&pe, image.data() + 0x3C, 4);
-    WORD machine, subsystem;
-    memcpy(&machine, image.data() + pe + 4, 2);
-    memcpy(&subsystem, image.data() + pe + 24 + 68, 2);
-    EXPECT_EQ(IMAGE_FILE_MACHINE_I386, machine);
-    EXPECT_EQ(IMAGE_SUBSYSTEM_WINDOWS_GUI, subsystem);
+    PeImage image(ReadFileBytes(RELEASE_EXE));
+    ASSERT_TRUE(image.Valid());
+    EXPECT_EQ(IMAGE_FILE_MACHINE_I386, image.Machine());
+    EXPECT_EQ(IMAGE_SUBSYSTEM_WINDOWS_GUI, image.Subsystem());
 
     std::set<std::string> imports = ImportedLibraries(image);
     const std::set<std::string> system = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll",
@@ -255,27 +230,16 @@ namespace {
 
 TEST(ResourcesPayload, TheReleaseCarriesTheMenuTextBehindItsLastSection)
 {
-    std::string image = ReadFileBytes(RELEASE_EXE);
-    ASSERT_GT(image.size(), 4096u);
-    auto dword = [&](size_t at) {
-        DWORD value = 0;
-        memcpy(&value, image.data() + at, 4);
-        return value;
-    };
-    size_t pe = dword(0x3C);
-    WORD sections = static_cast<WORD>(dword(pe + 6));
-    size_t table = pe + 24 + static_cast<WORD>(dword(pe + 20));
-    size_t imageEnd = 0;
-    for (WORD i = 0; i < sections; ++i) {
-        size_t section = table + 40u * i;
-        imageEnd = std::max<size_t>(imageEnd, dword(section + 20) + dword(section + 16));
-    }
-    DWORD length = dword(image.size() - 4);
+    PeImage release(ReadFileBytes(RELEASE_EXE));
+    ASSERT_TRUE(release.Valid());
+    const std::string &image = release.Bytes();
+    const size_t imageEnd = release.SectionDataEnd();
+    uint32_t length = release.Dword(image.size() - 4);
     EXPECT_EQ(84163u, length);
     ASSERT_EQ(imageEnd + length + 4, image.size()) << "chunk 0 starts right behind the last section";
     EXPECT_EQ(ReadFileBytes(MENU_TEXT), image.substr(imageEnd, length));
     // Walking on to index 1 meets a zero length word.
-    EXPECT_EQ(0u, dword(imageEnd - 4));
+    EXPECT_EQ(0u, release.Dword(imageEnd - 4));
     // Players download it: the executable without its payload stays within
     // the size of the release it replaces.
     RecordProperty("UpdaterBytesWithoutPayload", static_cast<int>(imageEnd));

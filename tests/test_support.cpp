@@ -2,6 +2,8 @@
 
 #include <stdio.h>
 
+#include <algorithm>
+
 namespace {
 int serial = 0;
 
@@ -19,6 +21,13 @@ std::wstring Wide(const std::string &path)
     return wide;
 }
 } // namespace
+
+void ExpectBox(const RecordedBox &box, const std::string &text, UINT style)
+{
+    EXPECT_EQ(text, box.text);
+    EXPECT_EQ(style, box.type);
+    EXPECT_EQ(std::string(kCaption), box.caption);
+}
 
 TempDir::TempDir(const std::string &parent)
 {
@@ -120,4 +129,48 @@ std::string Formatted(const char *format, const std::string &argument1, const st
     snprintf(&text[0], text.size(), format, argument1.c_str(), argument2.c_str());
     text.resize(static_cast<size_t>(length));
     return text;
+}
+
+PeImage::PeImage(std::string bytes) : bytes_(std::move(bytes))
+{
+    pe_ = Dword(0x3C);
+    valid_ = bytes_.size() > 0x40 && bytes_.compare(pe_, 4, std::string("PE\0\0", 4)) == 0;
+}
+
+uint32_t PeImage::Dword(size_t at) const
+{
+    return Word(at) | static_cast<uint32_t>(Word(at + 2)) << 16;
+}
+
+uint16_t PeImage::Word(size_t at) const
+{
+    if (at + 2 > bytes_.size() || at + 2 < at)
+        return 0;
+    return static_cast<uint16_t>(static_cast<unsigned char>(bytes_[at]) |
+                                 static_cast<unsigned char>(bytes_[at + 1]) << 8);
+}
+
+size_t PeImage::SectionDataEnd() const
+{
+    size_t end = 0;
+    for (unsigned i = 0; i < Word(pe_ + 6); ++i)
+        if (Dword(Section(i) + 16) != 0)
+            end = std::max<size_t>(end, Dword(Section(i) + 20) + static_cast<size_t>(Dword(Section(i) + 16)));
+    return end;
+}
+
+size_t PeImage::DirectoryEntry(unsigned index) const
+{
+    const size_t optional = pe_ + 24;
+    return optional + (Word(optional) == 0x20B ? 112 : 96) + 8u * index;
+}
+
+size_t PeImage::FileOffset(uint32_t rva) const
+{
+    for (unsigned i = 0; i < Word(pe_ + 6); ++i) {
+        uint32_t virtualAddress = Dword(Section(i) + 12), rawSize = Dword(Section(i) + 16);
+        if (rva >= virtualAddress && rva < virtualAddress + rawSize)
+            return rva - virtualAddress + Dword(Section(i) + 20);
+    }
+    return 0;
 }

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdint.h>
+
 #include <deque>
 #include <string>
 #include <vector>
@@ -55,6 +57,9 @@ private:
     static inline PromptRecorder *current_ = nullptr;
 };
 
+// A box as the prompt set shows it: the caption, the text and the style.
+void ExpectBox(const RecordedBox &box, const std::string &text, UINT style = kStyleError);
+
 // A fresh directory under the temporary folder (or under `parent`), removed
 // with everything in it when the object goes. Path() has no trailing backslash.
 class TempDir {
@@ -99,4 +104,30 @@ public:
 
 private:
     HANDLE handle_;
+};
+
+// A PE file read back as the loader sees it: the few fields the tests check.
+// Reads outside the bytes give 0.
+class PeImage {
+public:
+    explicit PeImage(std::string bytes);
+    const std::string &Bytes() const { return bytes_; }
+    bool Valid() const { return valid_; }
+    uint32_t Dword(size_t at) const;
+    uint16_t Word(size_t at) const;
+    uint16_t Machine() const { return Word(pe_ + 4); }
+    uint16_t Subsystem() const { return Word(pe_ + 24 + 68); }
+    // Where the raw data of the last section ends: the payload starts here.
+    size_t SectionDataEnd() const;
+    // File offset of data directory entry `index` (1 imports, 4 certificates).
+    size_t DirectoryEntry(unsigned index) const;
+    // File offset of a relative virtual address; 0 when no section holds it.
+    size_t FileOffset(uint32_t rva) const;
+
+private:
+    size_t Section(unsigned i) const { return pe_ + 24 + Word(pe_ + 20) + 40u * i; }
+
+    std::string bytes_;
+    size_t pe_ = 0;
+    bool valid_ = false;
 };

@@ -5,12 +5,17 @@ The payload is a chain of chunks appended to the executable, each its data
 followed by its length as 4 bytes little-endian; index 0 is the chunk appended
 last. The first chunk starts right behind the executable's last section.
 
-Signing: an Authenticode signature pads the file with zeros to a multiple of 8
-bytes and appends its certificate table, and the updater takes the start of
-that table as the end of its payload. Padding behind the last chunk would hide
-the last length word, so a file to be signed must already have a length that
-is a multiple of 8: align8 (or append --align8) puts 0 to 7 zero bytes in
-front of the first chunk, where they are never read.
+The chain must reach back exactly to the end of the executable image (behind
+its last section's raw data), with at most 7 zero bytes between; the updater
+refuses any other file, so a damaged or cut-short download never writes wrong
+bytes into the game.
+
+Signing: an Authenticode signature pads the file with 0 to 7 zero bytes to a
+multiple of 8 and appends its certificate table. The payload ends in front of
+that padding, at the one place for which the chain fits, so any signer can
+sign the build output as it is. align8 (or append --align8) still puts the
+padding in front of the first chunk instead, so that the signature adds none;
+that is no longer needed.
 
   payload.py append [--align8] --output OUT EXE FILE...
                                    EXE with FILEs appended (the last FILE
@@ -24,50 +29,79 @@ import struct
 import sys
 
 
-def payload_end(data):
-    """Where the payload ends: before a certificate table that closes the file."""
+def layout(data):
+    """(image end, certificate table start or None); None for a non-PE file.
+
+    The image ends behind its last section's raw data; the table counts only
+    when it closes the file, as a signature leaves it."""
     try:
         pe = struct.unpack_from('<I', data, 0x3C)[0]
         if data[pe:pe + 4] != b'PE\0\0':
-            return len(data)
+            return None
+        sections = struct.unpack_from('<H', data, pe + 6)[0]
+        optional_size = struct.unpack_from('<H', data, pe + 20)[0]
         magic = struct.unpack_from('<H', data, pe + 24)[0]
         directories = pe + 24 + {0x10B: 96, 0x20B: 112}[magic]
         offset, size = struct.unpack_from('<II', data, directories + 4 * 8)
+        table = pe + 24 + optional_size
+        end = 0
+        for i in range(sections):
+            raw_size, raw_offset = struct.unpack_from('<II', data, table + 40 * i + 16)
+            if raw_size:
+                end = max(end, raw_offset + raw_size)
     except (struct.error, KeyError):
-        return len(data)
-    if offset and size and offset + size == len(data):
-        return offset
-    return len(data)
+        return None
+    if end > len(data):
+        return None
+    signed = offset and size and offset + size == len(data)
+    return end, (offset if signed else None)
+
+
+def chain(data, image_end, end):
+    """(start, length) of every chunk, index 0 first, of the chain that ends
+    at end, if it reaches back exactly to the image with at most 7 zero bytes
+    between; else None."""
+    found = []
+    position = end
+    while True:
+        if found and 0 <= position - image_end < 8 and not any(data[image_end:position]):
+            return found
+        if position - 4 < image_end:
+            return None
+        length = struct.unpack_from('<I', data, position - 4)[0]
+        position -= 4 + length
+        if length == 0 or position < image_end:
+            return None
+        found.append((position, length))
+
+
+def payload(data):
+    """(end, chunks) as the updater finds them, or None where it refuses the
+    file. A signed file's payload ends in front of the certificate table,
+    less the one padding of 0 to 7 zero bytes for which the chain fits."""
+    found = layout(data)
+    if found is None:
+        return None
+    image_end, table = found
+    if table is None:
+        chunks = chain(data, image_end, len(data))
+        return (len(data), chunks) if chunks else None
+    fits = []
+    for padding in range(8):
+        end = table - padding
+        if end < image_end:
+            break
+        chunks = chain(data, image_end, end)
+        if chunks and not any(data[end:table]):
+            fits.append((end, chunks))
+    return fits[0] if len(fits) == 1 else None
 
 
 def image_end(data):
-    """Where the executable image ends: behind its last section's raw data."""
-    pe = struct.unpack_from('<I', data, 0x3C)[0]
-    if data[pe:pe + 4] != b'PE\0\0':
+    found = layout(data)
+    if found is None:
         sys.exit('payload: not a PE file')
-    sections = struct.unpack_from('<H', data, pe + 6)[0]
-    optional_size = struct.unpack_from('<H', data, pe + 20)[0]
-    table = pe + 24 + optional_size
-    end = 0
-    for i in range(sections):
-        raw_size, raw_offset = struct.unpack_from('<II', data, table + 40 * i + 16)
-        if raw_size:
-            end = max(end, raw_offset + raw_size)
-    return end
-
-
-def chunks(data):
-    """(index, start, length) for every chunk, index 0 first."""
-    result = []
-    end = payload_end(data)
-    while end >= 4:
-        length = struct.unpack_from('<I', data, end - 4)[0]
-        if length == 0 or length > end - 4:
-            break
-        start = end - 4 - length
-        result.append((len(result), start, length))
-        end = start
-    return result
+    return found[0]
 
 
 def append(args):
@@ -93,10 +127,11 @@ def append(args):
 def align8(args):
     with open(args.input, 'rb') as f:
         data = f.read()
-    if payload_end(data) != len(data):
+    found = layout(data)
+    if found and found[1] is not None:
         sys.exit('payload: %s is signed already' % args.input)
-    if not chunks(data):
-        sys.exit('payload: no chunk found in %s' % args.input)
+    if payload(data) is None:
+        sys.exit('payload: no chunk chain in %s reaches back to the executable image' % args.input)
     start = image_end(data)
     padding = (-len(data)) % 8
     with open(args.output, 'wb') as f:
@@ -108,30 +143,29 @@ def align8(args):
 def list_chunks(args):
     with open(args.exe, 'rb') as f:
         data = f.read()
-    found = chunks(data)
-    end = payload_end(data)
-    if end != len(data):
-        print('certificate table at %d (%d bytes)' % (end, len(data) - end))
-    for index, start, length in found:
+    found = layout(data)
+    if found and found[1] is not None:
+        print('certificate table at %d (%d bytes)' % (found[1], len(data) - found[1]))
+    result = payload(data)
+    if result is None:
+        sys.exit('payload: no chunk chain of %s reaches back to the executable image; the updater '
+                 'refuses its payload' % args.exe)
+    for index, (start, length) in enumerate(result[1]):
         print('chunk %d: offset %d, length %d' % (index, start, length))
-    if not found:
-        sys.exit('payload: no chunk found in %s' % args.exe)
-    # As the updater checks a signed file: the chunks must reach back to at
-    # most 7 bytes behind the image.
-    if end != len(data) and not 0 <= found[-1][1] - image_end(data) < 8:
-        sys.exit('payload: the chunks of %s do not reach back to the executable image: it was '
-                 'signed without align8, and the updater refuses its payload' % args.exe)
 
 
 def extract(args):
     with open(args.exe, 'rb') as f:
         data = f.read()
-    for index, start, length in chunks(data):
-        if index == args.index:
-            with open(args.output, 'wb') as f:
-                f.write(data[start:start + length])
-            return
-    sys.exit('payload: %s has no chunk %d' % (args.exe, args.index))
+    result = payload(data)
+    if result is None:
+        sys.exit('payload: no chunk chain of %s reaches back to the executable image' % args.exe)
+    chunks = result[1]
+    if not 0 <= args.index < len(chunks):
+        sys.exit('payload: %s has no chunk %d' % (args.exe, args.index))
+    start, length = chunks[args.index]
+    with open(args.output, 'wb') as f:
+        f.write(data[start:start + length])
 
 
 def main():
