@@ -42,7 +42,7 @@ extern const UpdateStep kUpdateSteps[kUpdateStepCount];
 
 // The byte-patch tables, back to back in step order, and one reference per
 // byte-patch step into that data.
-extern const BytePatch kBytePatchRecords[kBytePatchRecordCount];
+extern const BytePatch kBytePatchRecords[];
 extern const BytePatch *const kBytePatchTables[kBytePatchTableCount];
 
 // The step handled by message, or null.

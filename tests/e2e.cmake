@@ -1,4 +1,4 @@
-# End-to-end tests: the real dist/patch.exe started and worked from outside by
+# End-to-end tests: the real distributable started and worked from outside by
 # the UI driver, against sample installations and Wine's real registry. Each
 # launch of the updater is slow under Wine, so each ctest entry groups a few
 # cases; they all share the game's registry key and never run in parallel.
@@ -14,15 +14,15 @@ target_link_options(e2e_tests PRIVATE ${TEST_LINK_OPTIONS})
 add_dependencies(e2e_tests dist)
 
 function(e2e_test_group name filter)
-    add_test(NAME e2e.${name} COMMAND e2e_tests --gtest_filter=${filter})
-    set_tests_properties(e2e.${name} PROPERTIES TIMEOUT 900 RESOURCE_LOCK registry LABELS e2e)
+    add_test(NAME ${TEST_PREFIX}.e2e.${name} COMMAND e2e_tests --gtest_filter=${filter})
+    set_tests_properties(${TEST_PREFIX}.e2e.${name} PROPERTIES TIMEOUT ${TEST_TIMEOUT} RESOURCE_LOCK registry LABELS e2e)
 endfunction()
 
 e2e_test_group(startup "Transcript.*:StartUp.*")
 e2e_test_group(dialog "ProgressDialog.*")
 e2e_test_group(update "Update.*")
 e2e_test_group(faults "Faults.*")
-set_tests_properties(e2e.faults PROPERTIES FIXTURES_REQUIRED signed)
+set_tests_properties(${TEST_PREFIX}.e2e.faults PROPERTIES FIXTURES_REQUIRED signed)
 
 # The planted-library check: a comctl32.dll that marks its loading, and a probe
 # that imports comctl32 statically and so must load it.

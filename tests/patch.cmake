@@ -38,18 +38,18 @@ add_custom_target(unit_tests_payload ALL DEPENDS ${UNIT_TESTS_PAYLOAD})
 unit_test_group(replace "Replace*")
 unit_test_group(filelist "FileList*")
 unit_test_group(payload "Payload*")
-set_tests_properties(unit.payload PROPERTIES FIXTURES_REQUIRED signed)
+set_tests_properties(${TEST_PREFIX}.unit.payload PROPERTIES FIXTURES_REQUIRED signed)
 unit_test_group(bytepatch "BytePatch*")
 unit_test_group(registry "Registry*")
-set_tests_properties(unit.registry PROPERTIES RESOURCE_LOCK registry)
+set_tests_properties(${TEST_PREFIX}.unit.registry PROPERTIES RESOURCE_LOCK registry)
 unit_test_group(tables "Tables*")
 
 # The copy with the payload. Its cases are registered only in a program that
 # carries the payload, so a run without any of them is a failure.
-add_test(NAME unit.payload_carried
+add_test(NAME ${TEST_PREFIX}.unit.payload_carried
     COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} ${UNIT_TESTS_PAYLOAD} --gtest_filter=PayloadCarried*)
-set_tests_properties(unit.payload_carried PROPERTIES
-    TIMEOUT 900
+set_tests_properties(${TEST_PREFIX}.unit.payload_carried PROPERTIES
+    TIMEOUT ${TEST_TIMEOUT}
     FAIL_REGULAR_EXPRESSION "Running 0 tests")
 
 # The scan benchmark (scripts/bench runs it; it is not a test).

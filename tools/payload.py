@@ -25,6 +25,7 @@ that is no longer needed.
   payload.py extract EXE INDEX OUT write chunk INDEX to OUT
 """
 import argparse
+import os
 import struct
 import sys
 
@@ -107,13 +108,21 @@ def image_end(data):
 def append(args):
     with open(args.exe, 'rb') as f:
         image = f.read()
+    # The updater seeks with signed 32-bit offsets: the whole release stays
+    # below 2 GiB. Sizes first, so that no huge file is read.
+    total = len(image) + (7 if args.align8 else 0)
+    for name in args.files:
+        size = os.path.getsize(name)
+        if size == 0:
+            sys.exit('payload: %s is empty; an empty chunk cannot be carried' % name)
+        total += size + 4
+        if total >= 2 ** 31:
+            sys.exit('payload: %s takes the release to 2 GiB or more; the updater reads it only '
+                     'below 2 GiB' % name)
     files = []
     for name in args.files:
         with open(name, 'rb') as f:
-            content = f.read()
-        if not content:
-            sys.exit('payload: %s is empty; an empty chunk cannot be carried' % name)
-        files.append(content)
+            files.append(f.read())
     payload_size = sum(len(c) + 4 for c in files)
     padding = (-(len(image) + payload_size)) % 8 if args.align8 else 0
     with open(args.output, 'wb') as f:
