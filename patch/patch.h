@@ -73,13 +73,22 @@ constexpr unsigned kSaveRuleLength = 18;
 extern const unsigned char kSaveRuleReplacement[kSaveRuleLength];
 extern const unsigned char kSavePattern[kSaveRuleLength];
 
+// The search that the pattern replacement uses: the widest the processor
+// offers, chosen at the first search.
+enum class ScanPath { Plain, Sse2, Avx2 };
+ScanPath CurrentScanPath();
+// Makes every later search take path (tests and benchmarks force the
+// narrower ones); 0 when the processor lacks it.
+int ChooseScanPath(ScanPath path);
+
 // Replaces every occurrence, left to right and without overlap. 1 if any was
 // replaced.
 int ReplaceInBuffer(unsigned char *buffer, size_t size, const unsigned char *replacement,
                     const unsigned char *pattern, unsigned length);
 
 // Rewrites fileName in place as one left-to-right pass over the whole file
-// would, reading it in 4,096-byte blocks and writing back only what changed.
+// would, reading it in blocks of up to 64 KiB and writing back only what
+// changed.
 int ReplaceInFile(const char *fileName, const unsigned char *replacement, const unsigned char *pattern,
                   unsigned length, int failHard);
 

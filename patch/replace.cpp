@@ -1,15 +1,25 @@
 // Pattern replacement in place, with the file's time stamps kept.
 //
-// A file is read in 4,096-byte blocks at offsets 0, 4,096, 8,192, ... and
+// A file is read in blocks of 64 KiB at offsets 0, 64 Ki, 128 Ki, ... and
 // scanned as one stream: the last length - 1 bytes of a block that no match
-// has consumed are carried in front of the next block, so an occurrence that
-// straddles a block boundary is replaced like any other. Nothing before the
+// has consumed are carried to the room just in front of where the next block
+// is read, so an occurrence that straddles a block boundary is replaced like
+// any other. Nothing before the
 // scan position can change any more, so after each block the changed bytes
 // (and only those) are written back. The file's length never changes.
+//
+// The search filters candidates on two bytes of the pattern at their distance,
+// 32 or 16 places at a time where the processor has AVX2 or SSE2, and compares
+// the whole pattern only where both bytes stand. The widest path is chosen
+// once, at the first search; the 32-bit release still runs on processors
+// without either, since only these functions are compiled for them.
 #include "patch/patch.h"
 
 #include "app/app.h"
 
+#include <cpuid.h>
+#include <emmintrin.h>
+#include <immintrin.h>
 #include <string.h>
 
 const unsigned char kSaveRuleReplacement[kSaveRuleLength] = {
@@ -19,41 +29,226 @@ const unsigned char kSavePattern[kSaveRuleLength] = {
 
 namespace {
 
-constexpr size_t kBlockSize = 4096;
-constexpr size_t kMaxPattern = 255;
+constexpr size_t kBlockSize = 64 * 1024;
+// Room in front of a block for the bytes carried from the one before.
+constexpr size_t kCarryRoom = 256;
+constexpr size_t kNone = ~static_cast<size_t>(0);
+// Unchanged bytes between two changes that are written back with them rather
+// than costing a write of their own.
+constexpr size_t kWriteGap = 4096;
 
-// Scans buffer[*position ..] and replaces matches; on return *position is the
-// first place where a match could still start once more bytes follow. Widens
-// [*dirtyBegin, *dirtyEnd) over every replaced byte.
-void Scan(unsigned char *buffer, size_t size, size_t *position, const unsigned char *replacement,
-          const unsigned char *pattern, size_t length, size_t *dirtyBegin, size_t *dirtyEnd)
+// The pattern and the two of its bytes candidates are filtered on: the first,
+// and the last that is neither the first nor a zero (zeros are common in
+// saved games), or the last byte when there is no such.
+struct Needle {
+    const unsigned char *pattern;
+    size_t length;
+    size_t second;
+};
+
+Needle MakeNeedle(const unsigned char *pattern, size_t length)
 {
-    size_t p = *position;
-    while (p + length <= size) {
-        // Jump to the next place where the pattern's first byte stands.
-        const void *first = memchr(buffer + p, pattern[0], size - length + 1 - p);
-        if (!first) {
-            p = size - length + 1;
-            break;
-        }
+    size_t second = length - 1;
+    while (second > 0 && (pattern[second] == 0 || pattern[second] == pattern[0]))
+        --second;
+    return {pattern, length, second > 0 ? second : length - 1};
+}
+
+// Each search returns the first occurrence that starts in [from, last], or
+// kNone; buffer holds last + length bytes.
+size_t FindPlain(const unsigned char *buffer, size_t from, size_t last, const Needle &needle)
+{
+    for (size_t p = from; p <= last; ++p) {
+        const void *first = memchr(buffer + p, needle.pattern[0], last + 1 - p);
+        if (!first)
+            return kNone;
         p = static_cast<size_t>(static_cast<const unsigned char *>(first) - buffer);
-        if (memcmp(buffer + p, pattern, length) == 0) {
-            memcpy(buffer + p, replacement, length);
-            if (*dirtyBegin >= *dirtyEnd)
-                *dirtyBegin = p;
-            *dirtyEnd = p + length;
-            p += length;
-        } else {
-            ++p;
+        if (memcmp(buffer + p, needle.pattern, needle.length) == 0)
+            return p;
+    }
+    return kNone;
+}
+
+// The candidates among starts p .. p + 63 (bit i: start p + i), tested in
+// order.
+size_t FindCandidates(const unsigned char *buffer, size_t p, uint64_t mask, const Needle &needle)
+{
+    for (; mask; mask &= mask - 1) {
+        size_t candidate = p + static_cast<size_t>(__builtin_ctzll(mask));
+        if (memcmp(buffer + candidate, needle.pattern, needle.length) == 0)
+            return candidate;
+    }
+    return kNone;
+}
+
+// Lanes of starts where both filter bytes stand. Every start of a lane is at
+// most last, so both loads stay inside the buffer; 64 starts are looked at
+// per round, and what is left after the last whole round goes lane by lane,
+// then to the plain search.
+__attribute__((target("sse2"))) inline __m128i Lane16(const unsigned char *at, size_t second, __m128i first,
+                                                      __m128i other)
+{
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at + second));
+    return _mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, other));
+}
+
+__attribute__((target("sse2"))) size_t FindSse2(const unsigned char *buffer, size_t from, size_t last,
+                                                const Needle &needle)
+{
+    const __m128i first = _mm_set1_epi8(static_cast<char>(needle.pattern[0]));
+    const __m128i other = _mm_set1_epi8(static_cast<char>(needle.pattern[needle.second]));
+    const size_t second = needle.second;
+    size_t p = from;
+    for (; last >= 63 && p <= last - 63; p += 64) {
+        __m128i m0 = Lane16(buffer + p, second, first, other), m1 = Lane16(buffer + p + 16, second, first, other);
+        __m128i m2 = Lane16(buffer + p + 32, second, first, other);
+        __m128i m3 = Lane16(buffer + p + 48, second, first, other);
+        if (!_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(m0, m1), _mm_or_si128(m2, m3))))
+            continue;
+        uint64_t mask = static_cast<uint64_t>(_mm_movemask_epi8(m0)) |
+                        static_cast<uint64_t>(_mm_movemask_epi8(m1)) << 16 |
+                        static_cast<uint64_t>(_mm_movemask_epi8(m2)) << 32 |
+                        static_cast<uint64_t>(_mm_movemask_epi8(m3)) << 48;
+        size_t found = FindCandidates(buffer, p, mask, needle);
+        if (found != kNone)
+            return found;
+    }
+    for (; last >= 15 && p <= last - 15; p += 16) {
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(Lane16(buffer + p, second, first, other)));
+        size_t found = mask ? FindCandidates(buffer, p, mask, needle) : kNone;
+        if (found != kNone)
+            return found;
+    }
+    return p <= last ? FindPlain(buffer, p, last, needle) : kNone;
+}
+
+__attribute__((target("avx2"))) inline __m256i Lane32(const unsigned char *at, size_t second, __m256i first,
+                                                      __m256i other)
+{
+    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(at));
+    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(at + second));
+    return _mm256_and_si256(_mm256_cmpeq_epi8(a, first), _mm256_cmpeq_epi8(b, other));
+}
+
+__attribute__((target("avx2"))) size_t FindAvx2(const unsigned char *buffer, size_t from, size_t last,
+                                                const Needle &needle)
+{
+    const __m256i first = _mm256_set1_epi8(static_cast<char>(needle.pattern[0]));
+    const __m256i other = _mm256_set1_epi8(static_cast<char>(needle.pattern[needle.second]));
+    const size_t second = needle.second;
+    size_t p = from;
+    for (; last >= 127 && p <= last - 127; p += 128) {
+        __m256i m0 = Lane32(buffer + p, second, first, other), m1 = Lane32(buffer + p + 32, second, first, other);
+        __m256i m2 = Lane32(buffer + p + 64, second, first, other);
+        __m256i m3 = Lane32(buffer + p + 96, second, first, other);
+        if (_mm256_testz_si256(_mm256_or_si256(m0, m1), _mm256_or_si256(m0, m1)) &&
+            _mm256_testz_si256(_mm256_or_si256(m2, m3), _mm256_or_si256(m2, m3)))
+            continue;
+        for (int half = 0; half < 2; ++half) {
+            __m256i low = half ? m2 : m0, high = half ? m3 : m1;
+            uint64_t mask = static_cast<uint32_t>(_mm256_movemask_epi8(low)) |
+                            static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(high))) << 32;
+            size_t found = mask ? FindCandidates(buffer, p + 64 * half, mask, needle) : kNone;
+            if (found != kNone)
+                return found;
         }
     }
+    for (; last >= 31 && p <= last - 31; p += 32) {
+        uint32_t mask = static_cast<uint32_t>(_mm256_movemask_epi8(Lane32(buffer + p, second, first, other)));
+        size_t found = mask ? FindCandidates(buffer, p, mask, needle) : kNone;
+        if (found != kNone)
+            return found;
+    }
+    return p <= last ? FindSse2(buffer, p, last, needle) : kNone;
+}
+
+bool HasSse2()
+{
+    return IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE);
+}
+
+// AVX2, and an operating system that saves the wide registers (XSAVE with
+// the SSE and AVX state enabled).
+bool HasAvx2()
+{
+    unsigned a, b, c, d;
+    if (!HasSse2() || !__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_OSXSAVE) || !(c & bit_AVX))
+        return false;
+    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d) || !(b & bit_AVX2))
+        return false;
+    unsigned low, high;
+    __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    return (low & 6) == 6;
+}
+
+typedef size_t (*FindFunction)(const unsigned char *buffer, size_t from, size_t last, const Needle &needle);
+
+ScanPath scanPath;
+FindFunction find = nullptr;
+
+FindFunction Find()
+{
+    if (!find)
+        ChooseScanPath(HasAvx2() ? ScanPath::Avx2 : HasSse2() ? ScanPath::Sse2 : ScanPath::Plain);
+    return find;
+}
+
+// Replaces every occurrence in buffer[*position, size) left to right without
+// overlap, widening [*dirtyBegin, *dirtyEnd) over the replaced bytes and
+// handing a range to flush first whenever the next change lies too far
+// behind it. On return *position is the first place where a match could
+// still start once more bytes follow. False when a flush failed.
+template <typename Flush>
+bool Scan(unsigned char *buffer, size_t size, size_t *position, const unsigned char *replacement,
+          const Needle &needle, size_t *dirtyBegin, size_t *dirtyEnd, Flush flush)
+{
+    size_t p = *position;
+    if (size >= needle.length) {
+        const FindFunction search = Find();
+        size_t found;
+        while (p <= size - needle.length && (found = search(buffer, p, size - needle.length, needle)) != kNone) {
+            memcpy(buffer + found, replacement, needle.length);
+            if (*dirtyEnd > *dirtyBegin && found - *dirtyEnd > kWriteGap) {
+                if (!flush(*dirtyBegin, *dirtyEnd))
+                    return false;
+                *dirtyBegin = *dirtyEnd;
+            }
+            if (*dirtyEnd <= *dirtyBegin)
+                *dirtyBegin = found;
+            *dirtyEnd = found + needle.length;
+            p = found + needle.length;
+        }
+        if (p < size - needle.length + 1)
+            p = size - needle.length + 1;
+    }
     *position = p < size ? p : size;
+    return true;
 }
 
 bool FindEntry(const char *path, WIN32_FIND_DATAA *found)
 {
     FindSearch search(path, found);
     return search.Found();
+}
+
+// The attributes and times of the entry a file name stands for, as
+// FindEntry finds them. A name without wildcards is asked for directly: that
+// is one query of the file instead of a search of its directory (a tenth of
+// the time under Wine, which matters for small saved games), and the times
+// come from the file itself rather than from its directory's copy of them.
+bool LookUp(const char *path, WIN32_FIND_DATAA *found)
+{
+    if (strpbrk(path, "*?<>\""))
+        return FindEntry(path, found);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data))
+        return false;
+    found->dwFileAttributes = data.dwFileAttributes;
+    found->ftCreationTime = data.ftCreationTime;
+    found->ftLastAccessTime = data.ftLastAccessTime;
+    found->ftLastWriteTime = data.ftLastWriteTime;
+    return true;
 }
 
 struct ReplaceJob {
@@ -77,13 +272,29 @@ int ReplaceMatch(const char *fullName, const WIN32_FIND_DATAA &found, void *cont
 
 } // namespace
 
+ScanPath CurrentScanPath()
+{
+    Find();
+    return scanPath;
+}
+
+int ChooseScanPath(ScanPath path)
+{
+    if ((path == ScanPath::Avx2 && !HasAvx2()) || (path == ScanPath::Sse2 && !HasSse2()))
+        return 0;
+    scanPath = path;
+    find = path == ScanPath::Avx2 ? FindAvx2 : path == ScanPath::Sse2 ? FindSse2 : FindPlain;
+    return 1;
+}
+
 int ReplaceInBuffer(unsigned char *buffer, size_t size, const unsigned char *replacement,
                     const unsigned char *pattern, unsigned length)
 {
     if (length == 0 || size < length)
         return 0;
     size_t position = 0, dirtyBegin = 0, dirtyEnd = 0;
-    Scan(buffer, size, &position, replacement, pattern, length, &dirtyBegin, &dirtyEnd);
+    Scan(buffer, size, &position, replacement, MakeNeedle(pattern, length), &dirtyBegin, &dirtyEnd,
+         [](size_t, size_t) { return true; });
     return dirtyEnd > dirtyBegin;
 }
 
@@ -94,6 +305,9 @@ int ReplaceInFile(const char *fileName, const unsigned char *replacement, const 
     FileStream file(fopen(fileName, "rb+"));
     if (!file)
         return ReportOrAskF(kCannotOpen, fileName, failHard);
+    // Blocks go straight from the file into the window; the stream's own
+    // buffer would only copy every byte once more.
+    setvbuf(file, nullptr, _IONBF, 0);
 
     long size;
     if (fseek(file, 0, SEEK_END) != 0 || (size = ftell(file)) == -1 || fseek(file, 0, SEEK_SET) != 0) {
@@ -103,39 +317,43 @@ int ReplaceInFile(const char *fileName, const unsigned char *replacement, const 
     if (size == 0 || length == 0)
         return 1;
 
-    // window holds the carried bytes followed by the block just read; it
-    // starts at file offset windowStart.
-    unsigned char window[kMaxPattern - 1 + kBlockSize];
+    // The block is read to window + kCarryRoom, the carried bytes stand right
+    // in front of it, and the bytes scanned start at file offset scanStart.
+    const Needle needle = MakeNeedle(pattern, length);
+    alignas(64) unsigned char window[kCarryRoom + kBlockSize];
+    unsigned char *const block = window + kCarryRoom;
     size_t carried = 0;
-    long windowStart = 0;
     long readPosition = 0;
     while (readPosition < size) {
         long left = size - readPosition;
-        size_t block = left > static_cast<long>(kBlockSize) ? kBlockSize : static_cast<size_t>(left);
-        if (fread(window + carried, 1, block, file) != block) {
+        size_t count = left > static_cast<long>(kBlockSize) ? kBlockSize : static_cast<size_t>(left);
+        if (fread(block, 1, count, file) != count) {
             file.Close();
             return ReportOrAskF(kCannotRead, fileName, failHard);
         }
-        readPosition += static_cast<long>(block);
-        size_t filled = carried + block;
+        unsigned char *const scanned = block - carried;
+        const long scanStart = readPosition - static_cast<long>(carried);
+        readPosition += static_cast<long>(count);
 
-        size_t position = 0, dirtyBegin = 0, dirtyEnd = 0;
-        Scan(window, filled, &position, replacement, pattern, length, &dirtyBegin, &dirtyEnd);
-
-        if (dirtyEnd > dirtyBegin) {
-            size_t count = dirtyEnd - dirtyBegin;
-            if (fseek(file, windowStart + static_cast<long>(dirtyBegin), SEEK_SET) != 0 ||
-                fwrite(window + dirtyBegin, 1, count, file) != count ||
-                fseek(file, readPosition, SEEK_SET) != 0) {
-                file.Close();
-                return ReportOrAskF(kCannotWrite, fileName, failHard);
-            }
+        bool wrote = false;
+        auto flush = [&](size_t begin, size_t end) {
+            wrote = true;
+            return fseek(file, scanStart + static_cast<long>(begin), SEEK_SET) == 0 &&
+                   fwrite(scanned + begin, 1, end - begin, file) == end - begin;
+        };
+        size_t filled = carried + count, position = 0, dirtyBegin = 0, dirtyEnd = 0;
+        bool written = Scan(scanned, filled, &position, replacement, needle, &dirtyBegin, &dirtyEnd, flush) &&
+                       (dirtyEnd <= dirtyBegin || flush(dirtyBegin, dirtyEnd));
+        // The next read follows the last one, wherever a write left the stream.
+        if (!written || (wrote && fseek(file, readPosition, SEEK_SET) != 0)) {
+            file.Close();
+            return ReportOrAskF(kCannotWrite, fileName, failHard);
         }
 
-        // Keep what a match could still begin in: at most length - 1 bytes.
+        // Keep what a match could still begin in: at most length - 1 bytes,
+        // moved to just in front of where the next block goes.
         carried = filled - position;
-        memmove(window, window + position, carried);
-        windowStart += static_cast<long>(position);
+        memmove(block - carried, scanned + position, carried);
     }
     if (file.Close() != 0)
         return ReportOrAskF(kCannotWrite, fileName, failHard);
@@ -160,7 +378,7 @@ int ReplaceInFileKeepTimes(const char *fileName, const unsigned char *replacemen
                            const unsigned char *pattern, unsigned length, int failHard, int keepTimes)
 {
     WIN32_FIND_DATAA found;
-    if (!FindEntry(fileName, &found) || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    if (!LookUp(fileName, &found) || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return ReportOrAskF(kCannotOpen, fileName, failHard);
     if (!ReplaceInFile(fileName, replacement, pattern, length, failHard))
         return 0;

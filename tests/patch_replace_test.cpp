@@ -148,6 +148,78 @@ std::vector<std::string> Enumerate(const std::string &wildcard)
     return names;
 }
 
+// The scan paths this processor has, widest last; each test that runs under
+// them puts back the path chosen at start.
+std::vector<ScanPath> AvailableScanPaths()
+{
+    const ScanPath chosen = CurrentScanPath();
+    std::vector<ScanPath> paths;
+    for (ScanPath path : {ScanPath::Plain, ScanPath::Sse2, ScanPath::Avx2})
+        if (ChooseScanPath(path))
+            paths.push_back(path);
+    ChooseScanPath(chosen);
+    return paths;
+}
+
+class ForcedScanPath {
+public:
+    explicit ForcedScanPath(ScanPath path) : chosen_(CurrentScanPath()) { EXPECT_EQ(1, ChooseScanPath(path)); }
+    ~ForcedScanPath() { ChooseScanPath(chosen_); }
+
+private:
+    ScanPath chosen_;
+};
+
+// One left-to-right pass, written as plainly as possible.
+std::string ReplacedPlainly(std::string bytes, const std::string &replacement, const std::string &pattern)
+{
+    for (size_t p = 0; p + pattern.size() <= bytes.size();) {
+        if (bytes.compare(p, pattern.size(), pattern) == 0) {
+            bytes.replace(p, pattern.size(), replacement);
+            p += pattern.size();
+        } else {
+            ++p;
+        }
+    }
+    return bytes;
+}
+
+TEST(ReplaceBuffer, EveryScanPathFindsOccurrencesAcrossItsLanes)
+{
+    // The widest path the processor has is the one chosen.
+    const std::vector<ScanPath> paths = AvailableScanPaths();
+    ASSERT_FALSE(paths.empty());
+    EXPECT_EQ(paths.back(), CurrentScanPath());
+    std::mt19937 random(7);
+    for (ScanPath path : paths) {
+        ForcedScanPath forced(path);
+        SCOPED_TRACE("path " + std::to_string(static_cast<int>(path)));
+        // The pattern at every start across two 32-byte lanes, up to the
+        // buffer's end, followed by a candidate whose two filter bytes match
+        // but not the rest.
+        for (size_t size : {size_t(18), size_t(47), size_t(100), size_t(300)}) {
+            for (size_t at = 0; at + 18 <= size; ++at) {
+                std::string bytes = Filler(size, static_cast<unsigned>(at));
+                Put(bytes, at, kPattern);
+                if (at + 35 <= size)
+                    bytes[at + 18] = 'P', bytes[at + 34] = 'r';
+                EXPECT_EQ(std::make_pair(1, ReplacedPlainly(bytes, kReplacement, kPattern)),
+                          Replace(bytes, kReplacement, kPattern))
+                    << "size " << size << ", at " << at;
+            }
+        }
+        // Dense two-letter buffers: occurrences in every lane, overlapping.
+        for (int round = 0; round < 40; ++round) {
+            std::string bytes(random() % 300, 'A');
+            for (char &byte : bytes)
+                byte = random() % 3 ? 'A' : 'B';
+            const std::string pattern = round % 2 ? "ABAAB" : "AB";
+            const std::string replacement = round % 2 ? "BBABA" : "BA";
+            EXPECT_EQ(ReplacedPlainly(bytes, replacement, pattern), Replace(bytes, replacement, pattern).second);
+        }
+    }
+}
+
 TEST(ReplaceBuffer, ReplacesLeftToRightWithoutOverlap)
 {
     // At offset 0 and ending at the last byte.
@@ -269,6 +341,17 @@ TEST_F(ReplaceFiles, OccurrencesAcrossBlockBoundariesAreReplaced)
     for (size_t offset : offsets)
         EXPECT_EQ(kReplacement, after.substr(offset, 18)) << offset;
 
+    // Far apart in one 64 KiB block, each written back on its own, and
+    // across the boundaries of the large blocks.
+    bytes = Filler(3 * 65536 + 123, 9);
+    const size_t farOffsets[] = {100, 30000, 65536 - 9, 65536 + 40000, 2 * 65536 - 1, 3 * 65536 + 105};
+    for (size_t offset : farOffsets)
+        Put(bytes, offset, kPattern);
+    ExpectWholeFilePass(bytes, kReplacement, kPattern);
+    after = ReadFileBytes(dir / "f.bin");
+    for (size_t offset : farOffsets)
+        EXPECT_EQ(kReplacement, after.substr(offset, 18)) << offset;
+
     // Runs of a two-byte pattern across boundaries: replaced from each run's
     // first byte, as in one pass.
     bytes = Filler(3 * 4096, 5);
@@ -299,17 +382,23 @@ TEST_F(ReplaceFiles, OccurrencesAcrossBlockBoundariesAreReplaced)
 TEST_F(ReplaceFiles, DenseRandomFilesMatchOneWholeFilePass)
 {
     // A two-letter alphabet gives occurrences everywhere, overlapping runs
-    // across every boundary included.
-    std::mt19937 random(20240607);
+    // across every boundary of the 64 KiB blocks included; every scan path.
     const std::pair<std::string, std::string> rules[] = {{"ABA", "BAB"}, {"ABAAB", "BBABA"}, {"AB", "BA"}};
-    for (int round = 0; round < 24; ++round) {
-        size_t size = round < 6 ? 4096 * static_cast<size_t>(round) : random() % (5 * 4096 + 200);
-        std::string bytes(size, 'A');
-        for (char &byte : bytes)
-            byte = random() % 3 ? 'A' : 'B';
-        const auto &rule = rules[round % 3];
-        SCOPED_TRACE("size " + std::to_string(size) + ", pattern " + rule.first);
-        ExpectWholeFilePass(bytes, rule.second, rule.first);
+    for (ScanPath path : AvailableScanPaths()) {
+        ForcedScanPath forced(path);
+        std::mt19937 random(20240607);
+        for (int round = 0; round < 12; ++round) {
+            const size_t exact[] = {0, 65536, 65535, 65537, 2 * 65536, 2 * 65536 + 17};
+            size_t size = round < 6 ? exact[round] : random() % (3 * 65536 + 200);
+            std::string bytes(size, 'A');
+            for (char &byte : bytes)
+                byte = random() % 3 ? 'A' : 'B';
+            const auto &rule = rules[round % 3];
+            SCOPED_TRACE("path " + std::to_string(static_cast<int>(path)) + ", size " + std::to_string(size) +
+                         ", pattern " + rule.first);
+            ExpectWholeFilePass(bytes, rule.second, rule.first);
+            EXPECT_TRUE(ReadFileBytes(dir / "f.bin") == ReplacedPlainly(bytes, rule.second, rule.first));
+        }
     }
 }
 

@@ -1,7 +1,9 @@
 // Times ReplaceInFileKeepTimes with the saved-game rule on a 64 MiB file, once
-// without any occurrence and once with one occurrence in every 64 KiB, and a
-// plain loop of 4,096-byte freads over the same file in the same run. Prints
-// the throughputs and the ratio of each scan to the plain read.
+// without any occurrence and once with one occurrence in every 64 KiB, on
+// every search path the processor has (the widest is the one the updater
+// takes; the narrower ones are forced), and plain loops of 4,096-byte and of
+// 65,536-byte freads over the same file in the same run. Prints the
+// throughputs and the ratio of each scan to the faster plain read.
 //
 //   bench_scan [FILE [ROUNDS]]   FILE, when empty or absent, is bench_scan.bin
 //                                in the temporary directory; the best of
@@ -52,17 +54,18 @@ bool WriteTestFile(const std::string &path, bool withOccurrences)
     return fclose(file) == 0 && ok;
 }
 
-// The plain read: 4,096-byte freads to the end, touching one byte per block.
-double TimeRead(const std::string &path, unsigned *checksum)
+// The plain read: freads of `block` bytes to the end, touching one byte per
+// block.
+double TimeRead(const std::string &path, size_t block, unsigned *checksum)
 {
     FILE *file = fopen(path.c_str(), "rb");
     if (!file)
         return -1;
-    unsigned char block[4096];
+    static unsigned char buffer[65536];
     double start = Seconds();
     size_t got;
-    while ((got = fread(block, 1, sizeof block, file)) > 0)
-        *checksum += block[got - 1];
+    while ((got = fread(buffer, 1, block, file)) > 0)
+        *checksum += buffer[got - 1];
     double elapsed = Seconds() - start;
     fclose(file);
     return elapsed;
@@ -115,6 +118,16 @@ double MiBPerSecond(double seconds)
     return static_cast<double>(kFileSize) / (1024.0 * 1024.0) / seconds;
 }
 
+const char *PathName(ScanPath path)
+{
+    return path == ScanPath::Avx2 ? "AVX2" : path == ScanPath::Sse2 ? "SSE2" : "plain";
+}
+
+struct Best {
+    double seconds = 1e30;
+    void Take(double time) { seconds = time < seconds ? time : seconds; }
+};
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -132,9 +145,17 @@ int main(int argc, char **argv)
     if (rounds < 1)
         rounds = 1;
 
+    // The widest path first: the one the updater takes on this processor.
+    const ScanPath widest = CurrentScanPath();
+    std::vector<ScanPath> paths;
+    for (ScanPath candidate : {ScanPath::Avx2, ScanPath::Sse2, ScanPath::Plain})
+        if (ChooseScanPath(candidate))
+            paths.push_back(candidate);
+
     // Best of the rounds for each measurement; the file is rewritten before
     // every scan with occurrences, since a scan replaces them all.
-    double bestRead = 1e30, bestInMemory = 1e30, bestClean = 1e30, bestOccurrences = 1e30;
+    Best read4k, read64k, inMemory;
+    std::vector<Best> clean(paths.size()), occurrences(paths.size());
     unsigned checksum = 0;
     size_t expected = kFileSize / kOccurrenceSpacing;
     for (int round = 0; round < rounds; ++round) {
@@ -142,44 +163,55 @@ int main(int argc, char **argv)
             fprintf(stderr, "bench_scan: cannot write %s\n", path.c_str());
             return 1;
         }
-        TimeRead(path, &checksum); // into the cache
-        double read = TimeRead(path, &checksum);
-        double inMemory = TimeBufferScan(path);
-        double clean = TimeScan(path);
-        if (!WriteTestFile(path, true)) {
-            fprintf(stderr, "bench_scan: cannot write %s\n", path.c_str());
-            return 1;
+        TimeRead(path, 65536, &checksum); // into the cache
+        read4k.Take(TimeRead(path, 4096, &checksum));
+        read64k.Take(TimeRead(path, 65536, &checksum));
+        ChooseScanPath(widest);
+        inMemory.Take(TimeBufferScan(path));
+        for (size_t i = 0; i < paths.size(); ++i) {
+            ChooseScanPath(paths[i]);
+            double time = TimeScan(path);
+            if (time < 0) {
+                fprintf(stderr, "bench_scan: a run failed\n");
+                return 1;
+            }
+            clean[i].Take(time);
         }
-        TimeRead(path, &checksum);
-        double occurrences = TimeScan(path);
-        if (read < 0 || inMemory < 0 || clean < 0 || occurrences < 0) {
-            fprintf(stderr, "bench_scan: a run failed\n");
-            return 1;
+        for (size_t i = 0; i < paths.size(); ++i) {
+            if (!WriteTestFile(path, true)) {
+                fprintf(stderr, "bench_scan: cannot write %s\n", path.c_str());
+                return 1;
+            }
+            TimeRead(path, 65536, &checksum);
+            ChooseScanPath(paths[i]);
+            double time = TimeScan(path);
+            size_t patterns, replacements;
+            CountRules(path, &patterns, &replacements);
+            if (time < 0 || patterns != 0 || replacements != expected) {
+                fprintf(stderr, "bench_scan: %s: %u occurrences left, %u replaced, %u expected\n",
+                        PathName(paths[i]), static_cast<unsigned>(patterns), static_cast<unsigned>(replacements),
+                        static_cast<unsigned>(expected));
+                return 1;
+            }
+            occurrences[i].Take(time);
         }
-        size_t patterns, replacements;
-        CountRules(path, &patterns, &replacements);
-        if (patterns != 0 || replacements != expected) {
-            fprintf(stderr, "bench_scan: %u occurrences left, %u replaced, %u expected\n",
-                    static_cast<unsigned>(patterns), static_cast<unsigned>(replacements),
-                    static_cast<unsigned>(expected));
-            return 1;
-        }
-        printf("round %d: read %.3f s, scan in memory %.3f s, scan without occurrences %.3f s, "
-               "with occurrences %.3f s\n",
-               round + 1, read, inMemory, clean, occurrences);
-        bestRead = read < bestRead ? read : bestRead;
-        bestInMemory = inMemory < bestInMemory ? inMemory : bestInMemory;
-        bestClean = clean < bestClean ? clean : bestClean;
-        bestOccurrences = occurrences < bestOccurrences ? occurrences : bestOccurrences;
+        printf("round %d done\n", round + 1);
     }
     DeleteFileA(path.c_str());
+    ChooseScanPath(widest);
 
-    printf("file: 64 MiB, best of %d rounds (checksum %u)\n", rounds, checksum);
-    printf("plain fread, 4096-byte blocks:        %8.1f MiB/s\n", MiBPerSecond(bestRead));
-    printf("scan of the bytes in memory alone:    %8.1f MiB/s\n", MiBPerSecond(bestInMemory));
-    printf("scan, no occurrence:                  %8.1f MiB/s  ratio %.2f\n", MiBPerSecond(bestClean),
-           bestRead / bestClean);
-    printf("scan, one occurrence every 64 KiB:    %8.1f MiB/s  ratio %.2f\n", MiBPerSecond(bestOccurrences),
-           bestRead / bestOccurrences);
+    const double reference = read4k.seconds < read64k.seconds ? read4k.seconds : read64k.seconds;
+    printf("file: 64 MiB, best of %d rounds (checksum %u); search path of the updater here: %s\n", rounds,
+           checksum, PathName(widest));
+    printf("plain fread, 4,096-byte blocks:          %8.1f MiB/s\n", MiBPerSecond(read4k.seconds));
+    printf("plain fread, 65,536-byte blocks:         %8.1f MiB/s\n", MiBPerSecond(read64k.seconds));
+    printf("scan of the bytes in memory alone (%s): %8.1f MiB/s\n", PathName(widest),
+           MiBPerSecond(inMemory.seconds));
+    for (size_t i = 0; i < paths.size(); ++i) {
+        printf("%-5s rewrite, no occurrence:          %8.1f MiB/s  ratio %.2f\n", PathName(paths[i]),
+               MiBPerSecond(clean[i].seconds), reference / clean[i].seconds);
+        printf("%-5s rewrite, one every 64 KiB:       %8.1f MiB/s  ratio %.2f\n", PathName(paths[i]),
+               MiBPerSecond(occurrences[i].seconds), reference / occurrences[i].seconds);
+    }
     return 0;
 }
