@@ -119,12 +119,17 @@ public:
     FileStream &operator=(const FileStream &) = delete;
     ~FileStream() { Close(); }
     operator FILE *() const { return file_; }
-    // fclose's result: nonzero when buffered data couldn't be written.
+    // Nonzero when buffered data couldn't be written. The flush is asked for
+    // on its own: Wine's fclose reports success even when its final flush
+    // failed (a full disk), while fflush reports it.
     int Close()
     {
-        int result = file_ ? fclose(file_) : 0;
+        if (!file_)
+            return 0;
+        int flushed = fflush(file_);
+        int closed = fclose(file_);
         file_ = nullptr;
-        return result;
+        return flushed != 0 || closed != 0;
     }
 
 private:

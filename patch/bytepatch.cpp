@@ -18,8 +18,9 @@ int ApplyBytePatches(const char *path, const BytePatch *table, uint32_t count)
         }
     }
     // The bytes leave the stream's buffer only now; a failure here is a failed
-    // write, not a success.
-    if (fclose(file) != 0)
+    // write, not a success. (Wine's fclose hides a failed final flush.)
+    int flushed = fflush(file);
+    if (fclose(file) != 0 || flushed != 0)
         return ShowErrorF(kCannotWrite, path);
     return 1;
 }

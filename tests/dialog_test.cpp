@@ -132,6 +132,12 @@ TEST_F(Dialog, AppendsToTheEndOfTheLogWhateverIsSelected)
     EXPECT_EQ(std::string("Pierwszy OK\r\nDrugi"), Text(IDC_LOG));
     // The append can't be undone.
     EXPECT_FALSE(SendDlgItemMessageA(window_, IDC_LOG, EM_CANUNDO, 0, 0));
+    // Far past the edit control's default limit of 30,000 characters (some
+    // 250 saved games), nothing is dropped.
+    const std::string line = std::string(98, 'x') + kLogOk;
+    for (int i = 0; i < 400; ++i)
+        SendMessageA(window_, MSG_LOG_APPEND, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    EXPECT_EQ(static_cast<int>(18 + 400 * line.size()), GetWindowTextLengthA(GetDlgItem(window_, IDC_LOG)));
 }
 
 TEST_F(Dialog, TheCloseBoxAsksWhileTheUpdateRuns)
@@ -141,7 +147,7 @@ TEST_F(Dialog, TheCloseBoxAsksWhileTheUpdateRuns)
     EXPECT_EQ(TRUE, ProgressDialogProc(window_, WM_CLOSE, 0, 0));
     ASSERT_EQ(1u, boxes.boxes.size());
     EXPECT_EQ(kCancelQuestion, boxes.boxes[0].text);
-    EXPECT_EQ(kStyleQuestion, boxes.boxes[0].type);
+    EXPECT_EQ(kQuestionBox, boxes.boxes[0].type);
     EXPECT_EQ(window_, boxes.boxes[0].owner);
     EXPECT_TRUE(IsWindow(window_));
     EXPECT_EQ(-1, DrainQueue());

@@ -51,7 +51,7 @@ protected:
         EXPECT_EQ(0, LocateGameAndBuildPaths());
         ASSERT_EQ(1u, boxes.boxes.size());
         EXPECT_EQ(text, boxes.boxes[0].text);
-        EXPECT_EQ(kStyleError, boxes.boxes[0].type);
+        EXPECT_EQ(kErrorBox, boxes.boxes[0].type);
         EXPECT_EQ(nullptr, boxes.boxes[0].owner);
         EXPECT_EQ(std::string(kCaption), boxes.boxes[0].caption);
         EXPECT_EQ(nullptr, TargetPathTable);
@@ -109,10 +109,12 @@ TEST_F(Discovery, KeepsTheDirectoryExactlyAsStored)
     EXPECT_EQ(directory, CurrentDirectory());
 }
 
+// Stored raw, without the terminator that the Win32 calls would add: the
+// directory is terminated in room of its own, and no entry runs into the next.
 TEST_F(Discovery, AcceptsAValueStoredWithoutItsTerminator)
 {
     TempDir game;
-    SetPathValue(game.Path());
+    ASSERT_TRUE(StoreUnterminatedString(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, kGamePathValue, game.Path()));
     PromptRecorder boxes;
     ASSERT_EQ(1, LocateGameAndBuildPaths());
     EXPECT_TRUE(boxes.boxes.empty());

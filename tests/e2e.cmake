@@ -3,37 +3,46 @@
 # launch of the updater is slow under Wine, so each ctest entry groups a few
 # cases; they all share the game's registry key and never run in parallel.
 # They open windows: run them with a display (start_display in scripts/wine-env).
-add_executable(e2e_tests e2e_test.cpp test_support.cpp)
+add_executable(e2e_tests
+    e2e_support.cpp e2e_startup_test.cpp e2e_dialog_test.cpp e2e_update_test.cpp e2e_faults_test.cpp
+    test_support.cpp)
 target_compile_options(e2e_tests PRIVATE ${TEST_COMPILE_OPTIONS})
 target_include_directories(e2e_tests PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(e2e_tests PRIVATE ${TEST_PATH_DEFINITIONS})
 # update_dialog for the chain's tables and the target paths; app/app.h for
-# the texts. e2e_test.cpp has its own main and printer (see there).
+# the texts. e2e_support.cpp has the program's own main and printer.
 target_link_libraries(e2e_tests PRIVATE uidriver_core update_dialog advapi32 gtest)
 target_link_options(e2e_tests PRIVATE ${TEST_LINK_OPTIONS})
 add_dependencies(e2e_tests dist)
 
 function(e2e_test_group name filter)
     add_test(NAME ${TEST_PREFIX}.e2e.${name} COMMAND e2e_tests --gtest_filter=${filter})
-    set_tests_properties(${TEST_PREFIX}.e2e.${name} PROPERTIES TIMEOUT ${TEST_TIMEOUT} RESOURCE_LOCK registry LABELS e2e)
+    set_tests_properties(${TEST_PREFIX}.e2e.${name} PROPERTIES TIMEOUT ${TEST_TIMEOUT} RESOURCE_LOCK registry
+        LABELS e2e ENVIRONMENT ${TEST_ENVIRONMENT})
 endfunction()
 
-e2e_test_group(startup "Transcript.*:StartUp.*")
+e2e_test_group(startup "StartUp.*")
 e2e_test_group(dialog "ProgressDialog.*")
 e2e_test_group(update "Update.*")
 e2e_test_group(faults "Faults.*")
-set_tests_properties(${TEST_PREFIX}.e2e.faults PROPERTIES FIXTURES_REQUIRED signed)
+set_tests_properties(${TEST_PREFIX}.e2e.faults PROPERTIES FIXTURES_REQUIRED signed RESOURCE_LOCK "registry;small-disk")
 
-# The planted-library check: a comctl32.dll that marks its loading, and a probe
-# that imports comctl32 statically and so must load it.
+# The planted-library check: a comctl32.dll that marks its loading, a probe
+# that imports comctl32 statically and so must load it, and one that loads it
+# by name, with and without the updater's restriction of the search.
 add_library(planted_comctl32 SHARED planted_comctl32.cpp planted_comctl32.def)
 set_target_properties(planted_comctl32 PROPERTIES OUTPUT_NAME comctl32 PREFIX "")
 target_link_options(planted_comctl32 PRIVATE -static)
 add_executable(static_comctl32_probe static_comctl32_probe.cpp)
 target_link_libraries(static_comctl32_probe PRIVATE comctl32)
 target_link_options(static_comctl32_probe PRIVATE -static)
-add_dependencies(e2e_tests planted_comctl32 static_comctl32_probe)
+add_executable(restricted_load_probe restricted_load_probe.cpp)
+target_include_directories(restricted_load_probe PRIVATE ${PROJECT_SOURCE_DIR})
+target_link_libraries(restricted_load_probe PRIVATE app_shell)
+target_link_options(restricted_load_probe PRIVATE -static)
+add_dependencies(e2e_tests planted_comctl32 static_comctl32_probe restricted_load_probe)
 string(REPLACE "/" "\\\\" PLANTED_DIR_WINDOWS "Z:${CMAKE_CURRENT_BINARY_DIR}")
 target_compile_definitions(e2e_tests PRIVATE
     PLANTED_DLL="${PLANTED_DIR_WINDOWS}\\\\comctl32.dll"
-    STATIC_PROBE="${PLANTED_DIR_WINDOWS}\\\\static_comctl32_probe.exe")
+    STATIC_PROBE="${PLANTED_DIR_WINDOWS}\\\\static_comctl32_probe.exe"
+    LOAD_PROBE="${PLANTED_DIR_WINDOWS}\\\\restricted_load_probe.exe")

@@ -40,6 +40,7 @@ unit_test_group(filelist "FileList*")
 unit_test_group(payload "Payload*")
 set_tests_properties(${TEST_PREFIX}.unit.payload PROPERTIES FIXTURES_REQUIRED signed)
 unit_test_group(bytepatch "BytePatch*")
+set_tests_properties(${TEST_PREFIX}.unit.bytepatch PROPERTIES RESOURCE_LOCK small-disk)
 unit_test_group(registry "Registry*")
 set_tests_properties(${TEST_PREFIX}.unit.registry PROPERTIES RESOURCE_LOCK registry)
 unit_test_group(tables "Tables*")
@@ -50,6 +51,7 @@ add_test(NAME ${TEST_PREFIX}.unit.payload_carried
     COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} ${UNIT_TESTS_PAYLOAD} --gtest_filter=PayloadCarried*)
 set_tests_properties(${TEST_PREFIX}.unit.payload_carried PROPERTIES
     TIMEOUT ${TEST_TIMEOUT}
+    ENVIRONMENT ${TEST_ENVIRONMENT}
     FAIL_REGULAR_EXPRESSION "Running 0 tests")
 
 # The scan benchmark (scripts/bench runs it; it is not a test).

@@ -54,6 +54,46 @@ TEST(BytePatch, RecordsAreWrittenInTableOrder)
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
+// The last offset a signed 32-bit seek reaches: the file grows to 2 GiB,
+// sparse, with nothing written in between.
+TEST(BytePatch, TheHighestOffsetIsReached)
+{
+    TempDir dir;
+    const std::string path = dir / "sparse.lvl";
+    WriteFileBytes(path, "abc");
+    PromptRecorder boxes;
+    const BytePatch highest[] = {{0x7FFFFFFF, 'Z'}};
+    EXPECT_EQ(1, Apply(path, highest));
+    EXPECT_TRUE(boxes.boxes.empty());
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(0x80000000u, data.nFileSizeLow);
+    EXPECT_EQ(0u, data.nFileSizeHigh);
+    FILE *file = fopen(path.c_str(), "rb");
+    ASSERT_NE(nullptr, file);
+    EXPECT_EQ(0, fseek(file, 0x7FFFFFFF, SEEK_SET));
+    EXPECT_EQ('Z', fgetc(file));
+    fclose(file);
+}
+
+// No room left on the disk: the byte that makes the file one block longer
+// can't be written, and that is a failure, also when it shows only as the
+// stream's buffer is flushed at the end.
+TEST(BytePatch, AFullDiskIsAFailedWrite)
+{
+    if (SmallDisk().empty())
+        GTEST_SKIP() << "VP_SMALL_DISK names no small disk (scripts/test mounts one)";
+    TempDir dir(SmallDisk());
+    const std::string path = dir / "DEF1.CFG";
+    WriteFileBytes(path, std::string(4096, 'c'));
+    DiskFiller full(dir.Path(), 0);
+    PromptRecorder boxes;
+    const BytePatch pastTheEnd[] = {{1, 0x05}, {4096, 0x02}};
+    EXPECT_EQ(0, Apply(path, pastTheEnd));
+    ASSERT_EQ(1u, boxes.boxes.size());
+    ExpectBox(boxes.boxes[0], Formatted(kCannotWrite, path));
+}
+
 TEST(BytePatch, AnUnreachableOffsetStopsTheTableAfterTheRecordsBeforeIt)
 {
     TempDir dir;

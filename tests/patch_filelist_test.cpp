@@ -206,7 +206,7 @@ TEST_F(FileList, AnOverlongNameIsLeftOutOnYesAndEmptiesTheListOtherwise)
         ASSERT_EQ(1, Append("C:\\earlier.SAV"));
         EXPECT_EQ(1, Collect("save\\*.SAV", 0));
         ASSERT_EQ(1u, boxes.boxes.size());
-        ExpectBox(boxes.boxes[0], message + kContinueSuffix, kStyleQuestion);
+        ExpectBox(boxes.boxes[0], message + kContinueSuffix, kQuestionBox);
         expected.insert(expected.begin(), "C:\\earlier.SAV");
         EXPECT_EQ(expected, List());
     }
@@ -223,7 +223,7 @@ TEST_F(FileList, AnOverlongNameIsLeftOutOnYesAndEmptiesTheListOtherwise)
         ASSERT_EQ(1, Append("C:\\earlier.SAV"));
         EXPECT_EQ(0, Collect("save\\*.SAV", 1));
         ASSERT_EQ(1u, boxes.boxes.size());
-        ExpectBox(boxes.boxes[0], message, kStyleError);
+        ExpectBox(boxes.boxes[0], message, kErrorBox);
         EXPECT_EQ(nullptr, entries);
         EXPECT_EQ(0u, entryCount);
     }
@@ -240,8 +240,8 @@ TEST_F(FileList, AWildcardTooLongToResolveIsABadFileNameAndCollectsNothing)
     EXPECT_EQ(0, Collect(wildcard, 0));
     EXPECT_EQ(0, Collect(wildcard, 1));
     ASSERT_EQ(3u, boxes.boxes.size());
-    ExpectBox(boxes.boxes[0], Formatted(kBadFileName, wildcard) + kContinueSuffix, kStyleQuestion);
-    ExpectBox(boxes.boxes[2], Formatted(kBadFileName, wildcard), kStyleError);
+    ExpectBox(boxes.boxes[0], Formatted(kBadFileName, wildcard) + kContinueSuffix, kQuestionBox);
+    ExpectBox(boxes.boxes[2], Formatted(kBadFileName, wildcard), kErrorBox);
     // The wildcard was never walked: the list is as it was.
     EXPECT_EQ(std::vector<std::string>{"C:\\earlier.SAV"}, List());
 }

@@ -1,6 +1,7 @@
-// Pattern replacement: the buffer scan, the block loop over a whole file, the
-// reports when a file can't be opened, the time stamps and the walk over the
-// matches of a wildcard.
+// Pattern replacement: the buffer scan on every search path, the block loop
+// over a whole file, the reports when a file can't be opened, the time stamps
+// and the rewriting of every match of a wildcard (the walk itself, shared with
+// the saved-game list, is tested there).
 #include <gtest/gtest.h>
 
 #include "patch/patch.h"
@@ -92,46 +93,6 @@ std::string Question(const std::string &message)
 {
     return message + kContinueSuffix;
 }
-
-std::wstring Widen(const std::string &ascii)
-{
-    return std::wstring(ascii.begin(), ascii.end());
-}
-
-// A file whose full name is longer than the ANSI calls take, made, read and
-// removed through the wide calls with the \\?\ prefix.
-class LongNamedFile {
-public:
-    LongNamedFile(const std::string &path, const std::string &bytes) : wide_(L"\\\\?\\" + Widen(path))
-    {
-        HANDLE file = CreateFileW(wide_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        created_ = file != INVALID_HANDLE_VALUE;
-        if (created_) {
-            DWORD written = 0;
-            WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-            CloseHandle(file);
-        }
-    }
-    ~LongNamedFile() { DeleteFileW(wide_.c_str()); }
-    bool Created() const { return created_; }
-    std::string Content() const
-    {
-        std::string bytes(65536, '\0');
-        HANDLE file =
-            CreateFileW(wide_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        DWORD got = 0;
-        if (file != INVALID_HANDLE_VALUE) {
-            ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr);
-            CloseHandle(file);
-        }
-        bytes.resize(got);
-        return bytes;
-    }
-
-private:
-    std::wstring wide_;
-    bool created_ = false;
-};
 
 // The names FindFirstFileA delivers for wildcard, in its order.
 std::vector<std::string> Enumerate(const std::string &wildcard)
@@ -450,9 +411,9 @@ TEST_F(ReplaceFiles, AFileThatCannotBeOpenedIsReportedOrAsked)
             EXPECT_EQ(1, operation(path, 0));
             EXPECT_EQ(0, operation(path, 0));
             ASSERT_EQ(3u, boxes.boxes.size());
-            ExpectBox(boxes.boxes[0], Formatted(kCannotOpen, path), kStyleError);
-            ExpectBox(boxes.boxes[1], Question(Formatted(kCannotOpen, path)), kStyleQuestion);
-            ExpectBox(boxes.boxes[2], Question(Formatted(kCannotOpen, path)), kStyleQuestion);
+            ExpectBox(boxes.boxes[0], Formatted(kCannotOpen, path), kErrorBox);
+            ExpectBox(boxes.boxes[1], Question(Formatted(kCannotOpen, path)), kQuestionBox);
+            ExpectBox(boxes.boxes[2], Question(Formatted(kCannotOpen, path)), kQuestionBox);
         }
     }
     holder.Release();
@@ -507,8 +468,8 @@ TEST_F(ReplaceFiles, AYesToAFailedOpenGoesOnToRestoreTheTimes)
         EXPECT_EQ(1, ReplaceInFileKeepTimes(locked.c_str(), kSaveRuleReplacement, kSavePattern,
                                             kSaveRuleLength, 0, 1));
         ASSERT_EQ(2u, boxes.boxes.size());
-        ExpectBox(boxes.boxes[0], question, kStyleQuestion);
-        ExpectBox(boxes.boxes[1], question, kStyleQuestion);
+        ExpectBox(boxes.boxes[0], question, kQuestionBox);
+        ExpectBox(boxes.boxes[1], question, kQuestionBox);
     }
     {
         PromptRecorder boxes({IDYES, IDNO});
@@ -529,8 +490,8 @@ TEST_F(ReplaceFiles, AYesToAFailedOpenGoesOnToRestoreTheTimes)
         EXPECT_EQ(
             1, RestoreFileTimes(locked.c_str(), &kOldTimes.creation, &kOldTimes.access, &kOldTimes.write, 0));
         ASSERT_EQ(2u, boxes.boxes.size());
-        ExpectBox(boxes.boxes[0], Formatted(kCannotOpen, locked), kStyleError);
-        ExpectBox(boxes.boxes[1], question, kStyleQuestion);
+        ExpectBox(boxes.boxes[0], Formatted(kCannotOpen, locked), kErrorBox);
+        ExpectBox(boxes.boxes[1], question, kQuestionBox);
     }
     holder.Release();
     EXPECT_EQ(kPattern, ReadFileBytes(locked));
@@ -569,17 +530,6 @@ protected:
 private:
     char savedDirectory_[MAX_PATH] = "";
 };
-
-TEST_F(ReplaceWalk, NoMatchIsSuccessWithoutABox)
-{
-    Write("save\\a.TXT", kPattern);
-    PromptRecorder boxes;
-    EXPECT_EQ(1, Walk("save\\*.SAV", 1, 1));
-    EXPECT_EQ(1, Walk("missing\\*.SAV", 1, 1));
-    EXPECT_EQ(1, Walk((dir / "missing\\*.SAV").c_str(), 0, 0));
-    EXPECT_TRUE(boxes.boxes.empty());
-    EXPECT_EQ(kPattern, ReadFileBytes(dir / "save\\a.TXT"));
-}
 
 TEST_F(ReplaceWalk, EveryMatchingFileIsRewrittenWithItsTimesKept)
 {
@@ -622,7 +572,7 @@ TEST_F(ReplaceWalk, AFailedFileStopsTheWalkUnlessTheAnswerIsYes)
         PromptRecorder boxes({IDNO});
         EXPECT_EQ(0, Walk("save\\*.SAV", 0, 0));
         ASSERT_EQ(1u, boxes.boxes.size());
-        ExpectBox(boxes.boxes[0], Question(Formatted(kCannotOpen, lockedPath)), kStyleQuestion);
+        ExpectBox(boxes.boxes[0], Question(Formatted(kCannotOpen, lockedPath)), kQuestionBox);
         EXPECT_EQ(kReplacement, ReadFileBytes(dir / ("save\\" + order[0])));
         EXPECT_EQ(kPattern, ReadFileBytes(dir / ("save\\" + order[2])));
     }
@@ -630,7 +580,7 @@ TEST_F(ReplaceWalk, AFailedFileStopsTheWalkUnlessTheAnswerIsYes)
         PromptRecorder boxes;
         EXPECT_EQ(0, Walk("save\\*.SAV", 1, 0));
         ASSERT_EQ(1u, boxes.boxes.size());
-        ExpectBox(boxes.boxes[0], Formatted(kCannotOpen, lockedPath), kStyleError);
+        ExpectBox(boxes.boxes[0], Formatted(kCannotOpen, lockedPath), kErrorBox);
         EXPECT_EQ(kPattern, ReadFileBytes(dir / ("save\\" + order[2])));
     }
     {
@@ -641,53 +591,6 @@ TEST_F(ReplaceWalk, AFailedFileStopsTheWalkUnlessTheAnswerIsYes)
     }
     holder.Release();
     EXPECT_EQ(kPattern, ReadFileBytes(lockedPath));
-}
-
-TEST_F(ReplaceWalk, AnOverlongNameIsLeftOutOnYesAndStopsTheWalkOnNo)
-{
-    // A directory prefix and a name 260 characters long together can't be a
-    // path; 259 still can.
-    char resolved[MAX_PATH];
-    ASSERT_NE(0u, GetFullPathNameA("save\\x", MAX_PATH, resolved, nullptr));
-    std::string prefix(resolved, strlen(resolved) - 1);
-    ASSERT_LT(prefix.size() + 5, 255u);
-    std::string tooLong = std::string(260 - prefix.size() - 4, 'L') + ".SAV";
-    std::string longest = std::string(259 - prefix.size() - 4, 'M') + ".SAV";
-    LongNamedFile overlong(prefix + tooLong, kPattern);
-    LongNamedFile fitting(prefix + longest, kPattern);
-    ASSERT_TRUE(overlong.Created());
-    ASSERT_TRUE(fitting.Created());
-    Write("save\\a.SAV", kPattern);
-    const std::string question = Question(Formatted(kBadFileName2, prefix, tooLong));
-    {
-        PromptRecorder boxes({IDYES});
-        EXPECT_EQ(1, Walk("save\\*.SAV", 0, 0));
-        ASSERT_EQ(1u, boxes.boxes.size());
-        ExpectBox(boxes.boxes[0], question, kStyleQuestion);
-        EXPECT_EQ(kPattern, overlong.Content());
-        EXPECT_EQ(kReplacement, fitting.Content());
-        EXPECT_EQ(kReplacement, ReadFileBytes(dir / "save\\a.SAV"));
-    }
-    {
-        PromptRecorder boxes;
-        EXPECT_EQ(0, Walk("save\\*.SAV", 0, 0));
-        EXPECT_EQ(1u, boxes.boxes.size());
-        EXPECT_EQ(0, Walk("save\\*.SAV", 1, 0));
-        ASSERT_EQ(2u, boxes.boxes.size());
-        ExpectBox(boxes.boxes[1], Formatted(kBadFileName2, prefix, tooLong), kStyleError);
-    }
-}
-
-TEST_F(ReplaceWalk, AWildcardTooLongToResolveIsABadFileName)
-{
-    std::string wildcard = dir / (std::string(300, 'w') + "\\*.SAV");
-    PromptRecorder boxes({IDOK, IDYES, IDNO});
-    EXPECT_EQ(0, Walk(wildcard.c_str(), 1, 1));
-    EXPECT_EQ(1, Walk(wildcard.c_str(), 0, 1));
-    EXPECT_EQ(0, Walk(wildcard.c_str(), 0, 1));
-    ASSERT_EQ(3u, boxes.boxes.size());
-    ExpectBox(boxes.boxes[0], Formatted(kBadFileName, wildcard), kStyleError);
-    ExpectBox(boxes.boxes[1], Question(Formatted(kBadFileName, wildcard)), kStyleQuestion);
 }
 
 } // namespace

@@ -23,16 +23,13 @@ TEST_F(Prompts, PlainOperationsShowTheirTextWithCaptionStyleAndOwner)
     EXPECT_EQ(1, ShowInfo("informacja"));
     ASSERT_EQ(4u, boxes.boxes.size());
     EXPECT_EQ("błąd 100%", boxes.boxes[0].text);
-    EXPECT_EQ(kStyleError, boxes.boxes[0].type);
-    EXPECT_EQ(kStyleQuestion, boxes.boxes[1].type);
-    EXPECT_EQ(kStyleInformation, boxes.boxes[3].type);
+    EXPECT_EQ(kErrorBox, boxes.boxes[0].type);
+    EXPECT_EQ(kQuestionBox, boxes.boxes[1].type);
+    EXPECT_EQ(kInformationBox, boxes.boxes[3].type);
     for (const RecordedBox &box : boxes.boxes) {
         EXPECT_EQ(std::string(kCaption), box.caption);
         EXPECT_EQ(kSomeOwner, box.owner);
     }
-    EXPECT_EQ(0x10u, static_cast<unsigned>(kStyleError));
-    EXPECT_EQ(0x24u, static_cast<unsigned>(kStyleQuestion));
-    EXPECT_EQ(0x40u, static_cast<unsigned>(kStyleInformation));
 }
 
 TEST_F(Prompts, OnlyYesCountsAsYes)
@@ -57,7 +54,7 @@ TEST_F(Prompts, FormsExpandTheirFormatWithoutOwnerBeforeTheDialogExists)
     EXPECT_EQ("Znaleziono grę Vendrake II PL w katalogu \"C:\\Gry\\Vendrake II\".\n"
               "Czy chcesz kontynuować aktualizację gry?",
               boxes.boxes[2].text);
-    EXPECT_EQ(kStyleQuestion, boxes.boxes[2].type);
+    EXPECT_EQ(kQuestionBox, boxes.boxes[2].type);
     for (const RecordedBox &box : boxes.boxes)
         EXPECT_EQ(nullptr, box.owner);
 }
@@ -89,7 +86,7 @@ TEST_F(Prompts, ReportOrAskFailsHardWithAnErrorAndNoSuffix)
     EXPECT_EQ(Formatted(kCannotRead, "a.SAV"), boxes.boxes[1].text);
     EXPECT_EQ("Niewłaściwa nazwa pliku \"C:\\b.SAV\"", boxes.boxes[2].text);
     for (const RecordedBox &box : boxes.boxes)
-        EXPECT_EQ(kStyleError, box.type);
+        EXPECT_EQ(kErrorBox, box.type);
 }
 
 TEST_F(Prompts, ReportOrAskOtherwiseAsksWhetherToContinue)
@@ -109,7 +106,7 @@ TEST_F(Prompts, ReportOrAskOtherwiseAsksWhetherToContinue)
               boxes.boxes[2].text);
     EXPECT_EQ("Niewłaściwa nazwa pliku \"C:\\save\\x.SAV\"\n\nCzy chcesz kontynuować?", boxes.boxes[4].text);
     for (const RecordedBox &box : boxes.boxes) {
-        EXPECT_EQ(kStyleQuestion, box.type);
+        EXPECT_EQ(kQuestionBox, box.type);
         EXPECT_EQ(kSomeOwner, box.owner);
         EXPECT_EQ(std::string(kCaption), box.caption);
     }

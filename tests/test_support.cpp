@@ -1,6 +1,7 @@
 #include "tests/test_support.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <algorithm>
 
@@ -174,3 +175,89 @@ size_t PeImage::FileOffset(uint32_t rva) const
     }
     return 0;
 }
+
+DiskFiller::DiskFiller(const std::string &directory, unsigned long long leave) : path_(directory + "\\zapełnienie")
+{
+    Fill(directory, leave);
+}
+
+void DiskFiller::Fill(const std::string &directory, unsigned long long leave)
+{
+    ULARGE_INTEGER available;
+    ASSERT_TRUE(GetDiskFreeSpaceExA(directory.c_str(), &available, nullptr, nullptr));
+    ASSERT_GE(available.QuadPart, leave);
+    WriteFileBytes(path_, std::string(static_cast<size_t>(available.QuadPart - leave), 'z'));
+    ASSERT_TRUE(GetDiskFreeSpaceExA(directory.c_str(), &available, nullptr, nullptr));
+    ASSERT_EQ(leave, available.QuadPart) << "the disk's free space is not in whole blocks";
+}
+
+std::string SmallDisk()
+{
+    const char *disk = getenv("VP_SMALL_DISK");
+    return disk ? disk : "";
+}
+
+namespace {
+
+struct NativeString {
+    USHORT length;
+    USHORT maximumLength;
+    wchar_t *buffer;
+};
+typedef LONG(NTAPI *NtSetValueKeyFunction)(HANDLE key, NativeString *name, ULONG titleIndex, ULONG type,
+                                           void *data, ULONG size);
+
+std::wstring Converted(const std::string &text)
+{
+    std::wstring wide(text.size() + 1, L'\0');
+    int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0],
+                                     static_cast<int>(wide.size()));
+    wide.resize(static_cast<size_t>(length > 0 ? length : 0));
+    return wide;
+}
+
+} // namespace
+
+bool StoreUnterminatedString(HKEY root, const char *subkey, REGSAM view, const char *name,
+                             const std::string &text)
+{
+    auto setValue = reinterpret_cast<NtSetValueKeyFunction>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetValueKey")));
+    HKEY key;
+    if (!setValue || RegCreateKeyExA(root, subkey, 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &key,
+                                     nullptr) != ERROR_SUCCESS)
+        return false;
+    std::wstring wideName = Converted(name), data = Converted(text);
+    NativeString nativeName = {static_cast<USHORT>(wideName.size() * 2), static_cast<USHORT>(wideName.size() * 2),
+                               &wideName[0]};
+    LONG status = setValue(key, &nativeName, 0, REG_SZ, &data[0], static_cast<ULONG>(data.size() * 2));
+    RegCloseKey(key);
+    return status == 0;
+}
+
+namespace {
+
+// Fails the run at the end of any test after which a heap no longer
+// validates: a write past an allocation shows here when Wine checks the
+// heaps' tails (WINEDEBUG=warn+heap, set by the tests' CMake files).
+class HeapCheck : public testing::EmptyTestEventListener {
+    void OnTestEnd(const testing::TestInfo &test) override
+    {
+        HANDLE heaps[64];
+        DWORD count = GetProcessHeaps(64, heaps);
+        for (DWORD i = 0; i < count && i < 64; ++i) {
+            if (!HeapValidate(heaps[i], 0, nullptr)) {
+                printf("A heap was damaged during %s.%s\n", test.test_suite_name(), test.name());
+                fflush(stdout);
+                TerminateProcess(GetCurrentProcess(), 3);
+            }
+        }
+    }
+};
+
+[[maybe_unused]] const bool kHeapCheckAppended = [] {
+    testing::UnitTest::GetInstance()->listeners().Append(new HeapCheck);
+    return true;
+}();
+
+} // namespace

@@ -57,8 +57,14 @@ private:
     static inline PromptRecorder *current_ = nullptr;
 };
 
+// The box styles as Windows defines them, which every box of the updater
+// must have.
+constexpr UINT kErrorBox = MB_OK | MB_ICONERROR;
+constexpr UINT kQuestionBox = MB_YESNO | MB_ICONQUESTION;
+constexpr UINT kInformationBox = MB_OK | MB_ICONINFORMATION;
+
 // A box as the prompt set shows it: the caption, the text and the style.
-void ExpectBox(const RecordedBox &box, const std::string &text, UINT style = kStyleError);
+void ExpectBox(const RecordedBox &box, const std::string &text, UINT style = kErrorBox);
 
 // A fresh directory under the temporary folder (or under `parent`), removed
 // with everything in it when the object goes. Path() has no trailing backslash.
@@ -131,3 +137,27 @@ private:
     size_t pe_ = 0;
     bool valid_ = false;
 };
+
+// Fills the disk that directory lies on with a file in it until exactly
+// `leave` bytes (a multiple of the block size) are free; the file goes with
+// the object. The small disk that scripts/test mounts is named by
+// VP_SMALL_DISK; SmallDisk() is empty where there is none.
+class DiskFiller {
+public:
+    DiskFiller(const std::string &directory, unsigned long long leave);
+    ~DiskFiller() { DeleteFileA(path_.c_str()); }
+    DiskFiller(const DiskFiller &) = delete;
+    DiskFiller &operator=(const DiskFiller &) = delete;
+
+private:
+    void Fill(const std::string &directory, unsigned long long leave);
+
+    std::string path_;
+};
+std::string SmallDisk();
+
+// Stores a REG_SZ value as raw bytes through the native registry call: the
+// ANSI text converted, without a terminator, which the Win32 calls would add.
+// The key is opened in `view` (0, or a WOW64 flag).
+bool StoreUnterminatedString(HKEY root, const char *subkey, REGSAM view, const char *name,
+                             const std::string &text);

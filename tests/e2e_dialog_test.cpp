@@ -1,0 +1,110 @@
+// End-to-end, the progress dialog: centred, the cancel question, Esc.
+#include "tests/e2e_support.h"
+
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Yes opens the dialog centred on the desktop in its running state. The close
+// box asks before cancelling: No keeps the dialog, Yes ends the run there. Esc
+// does nothing (the finished state is checked by the full update).
+//
+// Timing: the chain keeps running underneath the question boxes. Measured
+// here, a step takes 0.1 to 0.2 s under Wine, so the 200 saved games keep the
+// chain running for half a minute or more, while the driver reaches the second
+// close box a few seconds after the dialog shows. The first close box's
+// question comes before any file step can run (the chain's first message was
+// posted before the dialog showed, the close box after), but the assertions
+// still follow what the snapshot taken right before each close box shows: an
+// update already finished must close without a question.
+TEST(ProgressDialog, OpensCentredCloseBoxAsksEscDoesNothing)
+{
+    constexpr unsigned kSaves = 200;
+    GameKeyGuard key;
+    Installation installation(kSaves);
+    key.Install(installation.Directory());
+
+    DriverResult result =
+        RunUpdater({"yes", "no", "yes"}, {"dialog", "close-box", "snapshot", "escape", "sleep:1000",
+                                          "snapshot", "close-box", "wait-gone", "wait-exit"});
+    SCOPED_TRACE(Transcript(result));
+    const std::string fullLog = installation.ExpectedLog(kUpdateStepCount, kSaves);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 0);
+    ASSERT_GE(result.boxes.size(), 1u);
+    ExpectBox(result.boxes[0], Formatted(kConfirmUpdate, installation.Directory()), "yes,no", "none");
+    const std::vector<DialogSnapshot> &snapshots = result.snapshots;
+    ASSERT_GE(snapshots.size(), 1u) << "no dialog after Yes";
+
+    // Opened: running, centred with truncating division.
+    const DialogSnapshot &opened = snapshots[0];
+    ExpectRunningState(opened, kSaves);
+    EXPECT_TRUE(StartsWith(fullLog, opened.log)) << "log so far: " << opened.log;
+    long width = opened.right - opened.left, height = opened.bottom - opened.top;
+    EXPECT_GT(width, 0);
+    EXPECT_GT(height, 0);
+    EXPECT_EQ(opened.left, opened.desktopLeft + ((opened.desktopRight - opened.desktopLeft) - width) / 2);
+    EXPECT_EQ(opened.top, opened.desktopTop + ((opened.desktopBottom - opened.desktopTop) - height) / 2);
+    ASSERT_EQ(opened.status, kStatusRunning) << "the update finished before the first close box";
+
+    // The first close box: the question, owned by the dialog; the registry
+    // step had run already.
+    ASSERT_GE(result.boxes.size(), 2u);
+    const BoxRecord &firstQuestion = result.boxes[1];
+    ExpectBox(firstQuestion, kCancelQuestion, "yes,no", "dialog");
+    EXPECT_EQ(firstQuestion.answer, "no");
+    ASSERT_TRUE(firstQuestion.dialogSeen);
+    EXPECT_TRUE(StartsWith(firstQuestion.dialog.log, std::string(kLogRegistry) + kLogOk));
+    EXPECT_TRUE(StartsWith(fullLog, firstQuestion.dialog.log));
+
+    // No: the dialog stays where it was.
+    ASSERT_GE(snapshots.size(), 2u) << "No closed the dialog";
+    const DialogSnapshot &afterNo = snapshots[1];
+    EXPECT_EQ(afterNo.title, kCaption);
+    EXPECT_EQ(afterNo.left, opened.left);
+    EXPECT_EQ(afterNo.top, opened.top);
+    EXPECT_TRUE(StartsWith(fullLog, afterNo.log));
+
+    // Esc, to the control with the focus: nothing shows, the dialog stays.
+    ASSERT_GE(snapshots.size(), 3u) << "the dialog closed after Esc (focus on control " << afterNo.focusId
+                                    << ")";
+    const DialogSnapshot &afterEscape = snapshots[2];
+    EXPECT_TRUE(Follows(result.lines, afterNo, afterEscape))
+        << "a box came after Esc (focus on control " << afterNo.focusId << ")";
+    EXPECT_EQ(afterEscape.title, kCaption);
+
+    std::vector<std::string> saves = installation.SaveOrder();
+    unsigned rewritten = 0;
+    while (rewritten < saves.size() &&
+           ReadFileBytes(installation.Path(saves[rewritten])) == installation.UpdatedSave(saves[rewritten]))
+        ++rewritten;
+
+    if (afterEscape.status == kStatusRunning) {
+        // The second close box, answered Yes, ends the run where the chain
+        // stood: the saved games are rewritten up to some point and not after.
+        EXPECT_EQ(result.error, "");
+        ASSERT_EQ(result.boxes.size(), 3u);
+        ExpectBox(result.boxes[2], kCancelQuestion, "yes,no", "dialog");
+        EXPECT_EQ(result.boxes[2].answer, "yes");
+        EXPECT_LT(rewritten, saves.size()) << "the chain ran on to the end after Yes";
+        for (unsigned i = rewritten; i < saves.size(); ++i)
+            EXPECT_EQ(ReadFileBytes(installation.Path(saves[i])), installation.Original().at(saves[i]))
+                << saves[i];
+    } else {
+        // The update finished before the second close box: it closes at once.
+        EXPECT_EQ(afterEscape.status, kStatusDone);
+        EXPECT_EQ(result.boxes.size(), 2u);
+        EXPECT_NE(result.error.find("1 answer(s) left unused"), std::string::npos);
+        EXPECT_EQ(rewritten, saves.size());
+    }
+    EXPECT_EQ(result.lines.back(), "exit 0");
+    RegistryValue guid = ReadGameValue("Guid");
+    EXPECT_TRUE(guid.present);
+    EXPECT_EQ(guid.data, std::string(kGuid) + '\0');
+}
+
+} // namespace

@@ -1,0 +1,334 @@
+// End-to-end, what goes wrong: game files that can't be opened, damaged
+// payloads, a full disk, saved games that vanish, paths at the limit, signed
+// releases, odd registry values and a planted library.
+#include "tests/e2e_support.h"
+
+#include <string.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Makes Wine prefer a comctl32.dll from the program's own folder for the
+// programs named, as Windows does; undone when the object goes.
+class PreferLocalComctl32 {
+public:
+    explicit PreferLocalComctl32(std::vector<std::string> programs) : programs_(std::move(programs))
+    {
+        for (const std::string &program : programs_) {
+            HKEY key;
+            if (RegCreateKeyExA(HKEY_CURRENT_USER, KeyOf(program).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                &key, nullptr) == ERROR_SUCCESS) {
+                static const char kNativeFirst[] = "native,builtin";
+                RegSetValueExA(key, "comctl32", 0, REG_SZ, reinterpret_cast<const BYTE *>(kNativeFirst),
+                               sizeof kNativeFirst);
+                RegCloseKey(key);
+            }
+        }
+    }
+    ~PreferLocalComctl32()
+    {
+        for (const std::string &program : programs_) {
+            RegDeleteKeyA(HKEY_CURRENT_USER, KeyOf(program).c_str());
+            RegDeleteKeyA(HKEY_CURRENT_USER, ("Software\\Wine\\AppDefaults\\" + program).c_str());
+        }
+    }
+
+private:
+    static std::string KeyOf(const std::string &program)
+    {
+        return "Software\\Wine\\AppDefaults\\" + program + "\\DllOverrides";
+    }
+    std::vector<std::string> programs_;
+};
+
+// Runs path with arguments in its own folder and waits for it; its exit
+// code, or -1.
+int RunAndWait(const std::string &path, const std::string &arguments = "")
+{
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    std::string commandLine = "\"" + path + "\"" + arguments;
+    std::string folder = path.substr(0, path.rfind('\\'));
+    if (!CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                        &startup, &process))
+        return -1;
+    WaitForSingleObject(process.hProcess, 60000);
+    DWORD code = static_cast<DWORD>(-1);
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
+// An updater without its payload, or with a damaged one (chunk 0's length
+// word one too large), reports the read naming itself; the menu-text file and
+// everything after it stay as they were.
+TEST(Faults, AMissingOrDamagedPayloadLeavesTheMenuTextAlone)
+{
+    TempDir copies;
+    const std::string bare = copies / "bez danych.exe";
+    const std::string damaged = copies / "uszkodzony.exe";
+    ASSERT_TRUE(CopyFileA(LINKED_EXE, bare.c_str(), FALSE));
+    std::string image = ReadFileBytes(DIST_EXE);
+    image[image.size() - 4] = static_cast<char>(image[image.size() - 4] + 1);
+    WriteFileBytes(damaged, image);
+
+    for (const std::string &exe : {bare, damaged}) {
+        SCOPED_TRACE(exe);
+        GameKeyGuard key;
+        Installation installation(1);
+        key.Install(installation.Directory());
+        DriverResult result = RunUpdater({"yes", "ok"}, {"dialog", "wait-gone", "wait-exit"}, "", exe);
+        SCOPED_TRACE(Transcript(result));
+        EXPECT_EQ(result.error, "");
+        EXPECT_EQ(result.exitCode, 0);
+        ASSERT_EQ(result.boxes.size(), 2u);
+        ExpectBoxOverDialog(result.boxes[1], Formatted(kCannotRead, exe), "ok", 1);
+
+        // Only the registry step is done; no temporary file is left.
+        Tree expected = installation.Expected(1, 0);
+        ExpectTree(installation.Directory(), expected);
+        EXPECT_EQ(ReadGameValue("Guid").data, std::string(kGuid) + '\0');
+    }
+}
+
+// A saved game deleted after it was collected, while the confirmation waits:
+// its step asks whether to go on, Yes goes on to the end, and nothing
+// brings the file back.
+TEST(Faults, ASavedGameThatVanishesIsAQuestion)
+{
+    GameKeyGuard key;
+    Installation installation(2);
+    key.Install(installation.Directory());
+    const std::string gone = installation.Path(installation.SaveOrder()[0]);
+
+    DriverResult result = RunUpdater({"yes", "yes"}, {"dialog", "wait-done", "press-finish", "wait-exit"}, "",
+                                     DIST_EXE, [&](const BoxRecord &) {
+                                         // The first box is the confirmation.
+                                         DeleteFileA(gone.c_str());
+                                     });
+    SCOPED_TRACE(Transcript(result));
+    EXPECT_EQ(result.error, "");
+    EXPECT_EQ(result.exitCode, 0);
+    ASSERT_EQ(result.boxes.size(), 2u);
+    ExpectBoxOverDialog(result.boxes[1], Formatted(kCannotOpen, gone) + kContinueSuffix, "yes,no",
+                        static_cast<int>(kUpdateStepCount));
+
+    const DialogSnapshot &done = result.snapshots.back();
+    EXPECT_EQ(done.status, kStatusDone);
+    EXPECT_EQ(done.position, static_cast<int>(kUpdateStepCount + 2));
+    EXPECT_EQ(done.log, installation.ExpectedLog(kUpdateStepCount, 2));
+    Tree expected = installation.Expected(kUpdateStepCount, 2);
+    expected.erase(installation.SaveOrder()[0]);
+    ExpectTree(installation.Directory(), expected);
+}
+
+// No room left on the disk while the menu-text file is written (the
+// installation on a small disk that scripts/test mounts): room for its 20
+// whole blocks but not for the last part, which the stream writes only as it
+// is closed. The write is reported naming the file, the chain stops there,
+// the old file stays byte for byte, and no temporary file is left beside it.
+TEST(Faults, NoRoomForTheMenuText)
+{
+    if (SmallDisk().empty())
+        GTEST_SKIP() << "VP_SMALL_DISK names no small disk (scripts/test mounts one)";
+    GameKeyGuard key;
+    Installation installation(1, "Vendrake II PL", SmallDisk());
+    key.Install(installation.Directory());
+    ASSERT_EQ(20u, ReadFileBytes(MENU_TEXT).size() / 4096);
+    TempDir filler(SmallDisk());
+    DiskFiller full(filler.Path(), 20 * 4096);
+
+    DriverResult result = RunUpdater({"yes", "ok"}, {"dialog", "wait-gone", "wait-exit"});
+    SCOPED_TRACE(Transcript(result));
+    EXPECT_EQ(result.error, "");
+    EXPECT_EQ(result.exitCode, 0);
+    ASSERT_EQ(result.boxes.size(), 2u) << "no cancel question after the failure";
+    ExpectBoxOverDialog(result.boxes[1], Formatted(kCannotWrite, installation.TargetPath(kEntryMenuText)), "ok",
+                        1);
+    ExpectTree(installation.Directory(), installation.Expected(1, 0));
+}
+
+// Paths at the 260-character limit: every game file at 259 characters with
+// its terminator taking the last place, the menu-text file replaced through
+// its temporary file beside it, and a saved game of 259. A saved game whose
+// full name reaches 260 is left out after the question at the start, and the
+// update goes on to the end without it.
+TEST(Faults, PathsAtTheLimit)
+{
+    size_t longest = 0;
+    for (unsigned entry = 1; entry < kEntrySaveWildcard; ++entry)
+        longest = std::max(longest, strlen(kRelativeTargetPaths[entry]));
+    TempDir probe;
+    // Temporary directories are named alike with numbers of one width, so the
+    // probe's path is as long as the installation's own.
+    const size_t directoryLength = MAX_PATH - 1 - 1 - longest;
+    const std::string lead = "Gry Łódź\\";
+    const size_t padding = directoryLength - probe.Path().size() - 1 - lead.size();
+    Installation installation(1, lead + std::string(padding, 'd'));
+    ASSERT_EQ(installation.Directory().size(), directoryLength);
+    const size_t saveRoom = MAX_PATH - 1 - installation.Path("save\\").size();
+    const std::string fits = std::string(saveRoom - 4, 'f') + ".SAV";
+    const std::string tooLong = std::string(saveRoom - 3, 'g') + ".SAV";
+    installation.AddSavedGame(fits);
+    installation.AddSavedGame(tooLong);
+    installation.LeaveOut("save\\" + tooLong);
+    ASSERT_EQ(installation.Path("save\\" + fits).size(), static_cast<size_t>(MAX_PATH - 1));
+    ASSERT_TRUE(PathExists(installation.Path("save\\" + tooLong)));
+    GameKeyGuard key;
+    key.Install(installation.Directory());
+
+    DriverResult result = RunUpdater({"yes", "yes"}, {"dialog", "wait-done", "press-finish", "wait-exit"});
+    SCOPED_TRACE(Transcript(result));
+    EXPECT_EQ(result.error, "");
+    EXPECT_EQ(result.exitCode, 0);
+    ASSERT_EQ(result.boxes.size(), 2u);
+    ExpectBox(result.boxes[0],
+              Formatted(kBadFileName2, installation.Path("save\\"), tooLong) + kContinueSuffix, "yes,no",
+              "none");
+    EXPECT_EQ(result.boxes[1].text, Formatted(kConfirmUpdate, installation.Directory()));
+
+    const DialogSnapshot &done = result.snapshots.back();
+    EXPECT_EQ(done.status, kStatusDone);
+    EXPECT_EQ(done.position, static_cast<int>(kUpdateStepCount + 2));
+    EXPECT_EQ(done.log, installation.ExpectedLog(kUpdateStepCount, 2));
+    ExpectTree(installation.Directory(), installation.Expected(kUpdateStepCount, 2));
+}
+
+// An updater signed as the build made it, by an ordinary signer
+// (tests/sign_fixture.sh), finds its payload in front of the signature's
+// padding and certificate table and does the whole update.
+TEST(Faults, ASignedUpdaterDoesTheWholeUpdate)
+{
+    GameKeyGuard key;
+    Installation installation(1);
+    key.Install(installation.Directory());
+    DriverResult result = RunUpdater({"yes"}, {"dialog", "wait-done", "press-finish", "wait-exit"}, "",
+                                     std::string(SIGNED_DIR) + "\\patch.exe");
+    SCOPED_TRACE(Transcript(result));
+    EXPECT_EQ(result.error, "");
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.boxes.size(), 1u);
+    EXPECT_EQ(result.snapshots.back().status, kStatusDone);
+    ExpectTree(installation.Directory(), installation.Expected(kUpdateStepCount, 1));
+}
+
+// "PATH" stored raw without its terminator works like a normal value; an
+// empty one is refused like a missing one, before anything is touched.
+TEST(Faults, PathValueWithoutTerminatorOrEmpty)
+{
+    GameKeyGuard key;
+    Installation installation(1);
+    key.Install(installation.Directory());
+    ASSERT_TRUE(StoreUnterminatedString(HKEY_LOCAL_MACHINE, kGameKeyPath, UpdaterView(), "PATH",
+                                        installation.Directory()));
+    DriverResult unterminated = RunUpdater({"no"}, {"wait-exit"});
+    {
+        SCOPED_TRACE(Transcript(unterminated));
+        EXPECT_EQ(unterminated.error, "");
+        ASSERT_EQ(unterminated.boxes.size(), 1u);
+        ExpectBox(unterminated.boxes[0], Formatted(kConfirmUpdate, installation.Directory()), "yes,no", "none");
+    }
+
+    for (const std::string &empty : {std::string(), std::string(1, '\0')}) {
+        WriteGameValue("PATH", {true, REG_SZ, empty});
+        DriverResult refused = RunUpdater({"ok"}, {"wait-exit"});
+        SCOPED_TRACE(Transcript(refused));
+        EXPECT_EQ(refused.error, "");
+        EXPECT_EQ(refused.exitCode, 0);
+        ASSERT_EQ(refused.boxes.size(), 1u);
+        ExpectBox(refused.boxes[0], kNotInstalled, "ok", "none");
+    }
+    Tree actual = ReadTree(installation.Directory());
+    for (const auto &file : installation.Original())
+        EXPECT_TRUE(actual[file.first] == file.second) << file.first << " changed";
+    EXPECT_FALSE(ReadGameValue("Guid").present);
+}
+
+// A comctl32.dll planted beside the updater is never loaded, although the
+// loader is set to prefer a library from the program's folder (as Windows
+// does); a program that imports comctl32 statically does load it there, and
+// so does one that loads it by name, unless it first restricts the search as
+// the updater does at its start.
+TEST(Faults, APlantedLibraryBesideTheUpdaterIsNotLoaded)
+{
+    TempDir downloads;
+    const std::string mark = downloads / "planted-loaded.txt";
+    const std::string updater = downloads / "planted-test.exe";
+    ASSERT_TRUE(CopyFileA(PLANTED_DLL, (downloads / "comctl32.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(DIST_EXE, updater.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(STATIC_PROBE, (downloads / "probe.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(LOAD_PROBE, (downloads / "load.exe").c_str(), FALSE));
+    PreferLocalComctl32 preferLocal({"probe.exe", "load.exe", "planted-test.exe"});
+
+    EXPECT_EQ(RunAndWait(downloads / "probe.exe"), 0);
+    EXPECT_TRUE(PathExists(mark)) << "the probe did not load the planted library: the check proves nothing";
+    DeleteFileA(mark.c_str());
+    EXPECT_EQ(RunAndWait(downloads / "load.exe"), 0);
+    EXPECT_TRUE(PathExists(mark)) << "loaded by name, the planted library was not found: the check proves nothing";
+    DeleteFileA(mark.c_str());
+    EXPECT_EQ(RunAndWait(downloads / "load.exe", " --restricted"), 0);
+    EXPECT_FALSE(PathExists(mark)) << "after the search is restricted, the planted library was loaded";
+
+    GameKeyGuard key;
+    Installation installation(0);
+    key.Install(installation.Directory());
+    DriverResult result = RunUpdater({"yes"}, {"dialog", "wait-done", "press-finish", "wait-exit"}, "", updater);
+    SCOPED_TRACE(Transcript(result));
+    EXPECT_EQ(result.error, "");
+    ASSERT_EQ(result.snapshots.size(), 2u);
+    EXPECT_EQ(result.snapshots[1].status, kStatusDone) << "the progress bar class is registered";
+    EXPECT_FALSE(PathExists(mark)) << "the updater loaded the planted library";
+}
+
+// A game file that can't be opened for update stops the chain at its step:
+// its error box, owned by the dialog, while the bar stands at the steps done;
+// then the dialog closes with no question; the steps before stay done, the
+// file itself and everything after it are untouched.
+TEST(Faults, AGameFileThatCannotBeOpenedStopsTheChain)
+{
+    enum Cause { kMissing, kHeldOpen, kDirectory };
+    const struct {
+        const char *what;
+        Cause cause;
+    } cases[] = {{"missing", kMissing}, {"held open without sharing", kHeldOpen}, {"a directory", kDirectory}};
+    constexpr unsigned kSaves = 2;
+    const unsigned stepsDone = StepsBefore(kEntryMiss05);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        GameKeyGuard key;
+        Installation installation(kSaves);
+        key.Install(installation.Directory());
+        const std::string target = installation.TargetPath(kEntryMiss05);
+        Tree expected = installation.Expected(stepsDone, 0);
+        if (c.cause != kHeldOpen) {
+            ASSERT_TRUE(DeleteFileA(target.c_str()));
+            expected.erase(kRelativeTargetPaths[kEntryMiss05]);
+        }
+        if (c.cause == kDirectory) {
+            ASSERT_TRUE(CreateDirectoryA(target.c_str(), nullptr));
+        }
+
+        std::unique_ptr<HeldOpen> game(c.cause == kHeldOpen ? new HeldOpen(target) : nullptr);
+        DriverResult result = RunUpdater({"yes", "ok"}, {"dialog", "wait-gone", "wait-exit"});
+        game.reset();
+        SCOPED_TRACE(Transcript(result));
+        EXPECT_EQ(result.error, "");
+        EXPECT_EQ(result.exitCode, 0);
+        ASSERT_EQ(result.boxes.size(), 2u) << "no cancel question after the failure";
+        ExpectBoxOverDialog(result.boxes[1], Formatted(kCannotOpen, target), "ok", static_cast<int>(stepsDone));
+        ExpectRunningState(result.boxes[1].dialog, kSaves);
+        EXPECT_EQ(SplitLines(result.boxes[1].dialog.log),
+                  SplitLines(installation.ExpectedLog(stepsDone, 0) + Installation::FileLine(target)));
+        ExpectTree(installation.Directory(), expected);
+        EXPECT_EQ(c.cause == kDirectory, IsExistingDirectory(target.c_str()) != 0);
+        EXPECT_EQ(ReadGameValue("Guid").data, std::string(kGuid) + '\0');
+    }
+}
+
+} // namespace

@@ -1,0 +1,524 @@
+// What the end-to-end tests share; see e2e_support.h.
+#include "tests/e2e_support.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+
+const std::vector<unsigned> &ChainTargets()
+{
+    static const std::vector<unsigned> targets = {3,  1,  2,  4,  5,  6,  7,  8,  9,  10, 11, 12,
+                                                  13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24,
+                                                  25, 26, 27, 28, 29, 30, 31, 32, 33, 34};
+    return targets;
+}
+
+unsigned StepsBefore(unsigned entry)
+{
+    const std::vector<unsigned> &targets = ChainTargets();
+    return 1 + static_cast<unsigned>(std::find(targets.begin(), targets.end(), entry) - targets.begin());
+}
+
+// ---------------------------------------------------------------------------
+// The game's registry key.
+
+// The registry view the updater sees: a 32-bit updater reads HKLM\Software
+// through the 32-bit view, which is not the one of a 64-bit test program.
+REGSAM UpdaterView()
+{
+    DWORD type = 0;
+    if (!GetBinaryTypeA(DIST_EXE, &type))
+        return 0;
+    return type == SCS_64BIT_BINARY ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+}
+
+bool GameKeyExists()
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, KEY_QUERY_VALUE | UpdaterView(), &key) !=
+        ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+RegistryValue ReadGameValue(const char *name)
+{
+    RegistryValue value;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, KEY_QUERY_VALUE | UpdaterView(), &key) !=
+        ERROR_SUCCESS)
+        return value;
+    DWORD size = 0;
+    if (RegQueryValueExA(key, name, nullptr, &value.type, nullptr, &size) == ERROR_SUCCESS) {
+        value.data.resize(size);
+        if (RegQueryValueExA(key, name, nullptr, &value.type, reinterpret_cast<BYTE *>(&value.data[0]),
+                             &size) == ERROR_SUCCESS) {
+            value.present = true;
+            value.data.resize(size);
+        }
+    }
+    RegCloseKey(key);
+    return value;
+}
+
+namespace {
+
+void RemoveGameKey()
+{
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kGameKeyPath, UpdaterView(), 0);
+}
+
+} // namespace
+
+void WriteGameValue(const char *name, const RegistryValue &value)
+{
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, nullptr, 0, KEY_SET_VALUE | UpdaterView(),
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    if (value.present)
+        RegSetValueExA(key, name, 0, value.type, reinterpret_cast<const BYTE *>(value.data.data()),
+                       static_cast<DWORD>(value.data.size()));
+    else
+        RegDeleteValueA(key, name);
+    RegCloseKey(key);
+}
+
+GameKeyGuard::GameKeyGuard() : existed_(GameKeyExists()), path_(ReadGameValue("PATH")), guid_(ReadGameValue("Guid"))
+{
+}
+
+GameKeyGuard::~GameKeyGuard()
+{
+    if (!existed_) {
+        RemoveGameKey();
+        return;
+    }
+    WriteGameValue("PATH", path_);
+    WriteGameValue("Guid", guid_);
+}
+
+void GameKeyGuard::Install(const std::string &directory)
+{
+    WriteGameValue("PATH", {true, REG_SZ, directory + '\0'});
+    WriteGameValue("Guid", {});
+}
+
+void GameKeyGuard::Remove()
+{
+    RemoveGameKey();
+}
+
+
+// ---------------------------------------------------------------------------
+// Files.
+
+namespace {
+
+void CollectTree(const std::string &root, const std::string &relative, Tree &tree)
+{
+    WIN32_FIND_DATAA found;
+    std::string directory = relative.empty() ? root : root + "\\" + relative;
+    HANDLE search = FindFirstFileA((directory + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name = found.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        std::string path = relative.empty() ? name : relative + "\\" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            CollectTree(root, path, tree);
+        else
+            tree[path] = ReadFileBytes(root + "\\" + path);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+} // namespace
+
+Tree ReadTree(const std::string &root)
+{
+    Tree tree;
+    CollectTree(root, "", tree);
+    return tree;
+}
+
+bool IsEmptyDirectory(const std::string &path)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    bool empty = true;
+    do
+        empty = empty && (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return empty;
+}
+
+void ExpectTree(const std::string &root, const Tree &expected)
+{
+    Tree actual = ReadTree(root);
+    EXPECT_EQ(actual.size(), expected.size()) << "files were added or removed";
+    for (const auto &file : expected) {
+        auto found = actual.find(file.first);
+        if (found == actual.end())
+            ADD_FAILURE() << file.first << " is missing";
+        else
+            EXPECT_TRUE(found->second == file.second) << file.first << " differs";
+    }
+}
+
+FILETIME FileTimeOf(WORD year, WORD minute)
+{
+    SYSTEMTIME system = {};
+    system.wYear = year;
+    system.wMonth = 3;
+    system.wDay = 14;
+    system.wHour = 15;
+    system.wMinute = minute;
+    FILETIME time;
+    SystemTimeToFileTime(&system, &time);
+    return time;
+}
+
+uint64_t LastWriteTime(const std::string &path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+           data.ftLastWriteTime.dwLowDateTime;
+}
+
+uint64_t AsNumber(const FILETIME &time)
+{
+    return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+namespace {
+
+std::string Pseudorandom(size_t size, uint32_t seed)
+{
+    std::string bytes(size, '\0');
+    uint32_t state = seed * 2654435761u + 1;
+    for (char &byte : bytes) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
+} // namespace
+
+std::vector<std::string> SplitLines(const std::string &log)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < log.size()) {
+        size_t end = log.find("\r\n", start);
+        if (end == std::string::npos) {
+            lines.push_back(log.substr(start));
+            break;
+        }
+        lines.push_back(log.substr(start, end + 2 - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+bool StartsWith(const std::string &text, const std::string &prefix)
+{
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+
+// ---------------------------------------------------------------------------
+// A sample installation.
+
+namespace {
+
+// The saved-game rule: where "Procesor" stands in two consecutive 9-byte
+// fields, the first becomes "CPU".
+const std::string kTwoFields("Procesor\0Procesor\0", 18);
+const std::string kRewritten("CPU\0\0\0\0\0\0Procesor\0", 18);
+
+} // namespace
+
+Installation::Installation(unsigned saveCount, const std::string &relative, const std::string &parent)
+    : temp_(parent), directory_(temp_ / relative)
+{
+    for (unsigned entry = 1; entry < kEntrySaveWildcard; ++entry) {
+        // The menu texts are longer than their replacement, so a replacement
+        // that only overwrites the start shows.
+        size_t size = entry == kEntryMenuText ? 100000 : 64 * 1024;
+        original_[kRelativeTargetPaths[entry]] = Pseudorandom(size, entry);
+    }
+    for (const auto &file : original_) {
+        std::string path = directory_ + "\\" + file.first;
+        MakeDirectories(path.substr(0, path.rfind('\\')));
+        WriteFileBytes(path, file.second);
+    }
+    for (unsigned i = 0; i < saveCount; ++i) {
+        char name[32];
+        snprintf(name, sizeof name, "gra%03u.SAV", i);
+        AddSavedGame(name);
+    }
+}
+
+void Installation::AddSavedGame(const std::string &name)
+{
+    const std::string relative = "save\\" + name;
+    MakeSavedGame(relative, static_cast<unsigned>(updatedSaves_.size()));
+    MakeDirectories(Path("save"));
+    WriteFileBytes(Path(relative), original_[relative]);
+    HANDLE file = CreateFileA(Path(relative).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        FILETIME creation = FileTimeOf(2001, 1), access = FileTimeOf(2002, 2), write = FileTimeOf(2003, 3);
+        SetFileTime(file, &creation, &access, &write);
+        CloseHandle(file);
+    }
+    // The order in which the file system delivers the saved games, the
+    // order the updater takes them in.
+    saveOrder_.clear();
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((directory_ + "\\save\\*.SAV").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do
+            saveOrder_.push_back(std::string("save\\") + found.cFileName);
+        while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+}
+
+void Installation::LeaveOut(const std::string &relative)
+{
+    saveOrder_.erase(std::remove(saveOrder_.begin(), saveOrder_.end(), relative), saveOrder_.end());
+}
+
+Tree Installation::Expected(unsigned steps, unsigned saves) const
+{
+    Tree tree = original_;
+    std::string menuText = ReadFileBytes(MENU_TEXT);
+    unsigned table = 0;
+    for (unsigned i = 0; i < kUpdateStepCount; ++i) {
+        const UpdateStep &step = kUpdateSteps[i];
+        if (i < steps && step.operation == StepOperation::ExtractChunk)
+            tree[kRelativeTargetPaths[step.target]] = menuText;
+        if (step.operation != StepOperation::BytePatches)
+            continue;
+        if (i < steps) {
+            std::string &bytes = tree[kRelativeTargetPaths[step.target]];
+            for (unsigned r = 0; r < step.recordCount; ++r) {
+                const BytePatch &record = kBytePatchTables[table][r];
+                if (record.offset >= bytes.size())
+                    bytes.resize(record.offset + 1, '\0');
+                bytes[record.offset] = static_cast<char>(record.value);
+            }
+        }
+        ++table;
+    }
+    for (unsigned i = 0; i < saves && i < saveOrder_.size(); ++i)
+        tree[saveOrder_[i]] = updatedSaves_.at(saveOrder_[i]);
+    return tree;
+}
+
+std::string Installation::ExpectedLog(unsigned steps, unsigned saves) const
+{
+    std::string log;
+    if (steps > 0)
+        log += std::string(kLogRegistry) + kLogOk;
+    for (unsigned i = 1; i < steps && i <= ChainTargets().size(); ++i)
+        log += FileLine(TargetPath(ChainTargets()[i - 1])) + kLogOk;
+    for (unsigned i = 0; i < saves && i < saveOrder_.size(); ++i)
+        log += FileLine(Path(saveOrder_[i])) + kLogOk;
+    return log;
+}
+
+// A saved game of three blocks and a bit: the two-field "Procesor" at the
+// start, across the first 4,096-byte boundary and twice back to back, and two
+// near misses that stay as they are. The filler is lower case, so it can't
+// form a match by itself.
+void Installation::MakeSavedGame(const std::string &relative, unsigned index)
+{
+    std::string original(3 * 4096 + 500, '\0');
+    for (size_t i = 0; i < original.size(); ++i)
+        original[i] = static_cast<char>('a' + (i * 7 + index) % 26);
+    std::string updated = original;
+    auto put = [&](size_t offset, const std::string &before, const std::string &after) {
+        original.replace(offset, before.size(), before);
+        updated.replace(offset, after.size(), after);
+    };
+    put(64, kTwoFields, kRewritten);
+    put(4096 - 7, kTwoFields, kRewritten);
+    put(8192 + 100, kTwoFields, kRewritten);
+    put(8192 + 118, kTwoFields, kRewritten);
+    const std::string nearMiss("Procesor\0Procesox\0", 18);
+    put(8192 + 400, nearMiss, nearMiss);
+    const std::string oneField("Procesor\0", 9);
+    put(3 * 4096 + 10, oneField, oneField);
+    original_[relative] = original;
+    updatedSaves_[relative] = updated;
+}
+
+// ---------------------------------------------------------------------------
+// Running the updater.
+
+std::string Transcript(const DriverResult &result)
+{
+    std::string text = "transcript:\n";
+    for (const std::string &line : result.lines)
+        text += "  " + line + "\n";
+    text += "times:";
+    for (const BoxRecord &box : result.boxes)
+        text += " box@" + std::to_string(box.milliseconds);
+    for (const DialogSnapshot &snapshot : result.snapshots)
+        text += " snapshot@" + std::to_string(snapshot.milliseconds);
+    text += "\n";
+    if (!result.error.empty())
+        text += "driver: " + result.error + "\n";
+    return text;
+}
+
+DriverResult RunUpdater(const std::vector<std::string> &answers, const std::vector<std::string> &actions,
+                        const std::string &arguments, const std::string &exe,
+                        std::function<void(const BoxRecord &)> beforeAnswer)
+{
+    // The updater starts in an empty folder of its own, which must stay empty:
+    // it writes nothing outside the installation, not even where it starts.
+    TempDir start;
+    DriverOptions options;
+    options.beforeAnswer = std::move(beforeAnswer);
+    options.workingDirectory = start.Path();
+    options.exe = exe;
+    options.arguments = arguments;
+    options.answers = answers;
+    options.actions = actions;
+    options.timeoutSeconds = 600;
+    DriverResult result = RunDriver(options);
+    EXPECT_TRUE(IsEmptyDirectory(start.Path())) << "the updater wrote into the folder it started in";
+    // E2E_TRANSCRIPTS=1 shows every run, also those that pass.
+    if (getenv("E2E_TRANSCRIPTS"))
+        printf("%s", Transcript(result).c_str());
+    return result;
+}
+
+std::string ExpectedBoxLine(const std::string &text, const char *buttons, const char *owner,
+                            const char *answer)
+{
+    return "box caption=" + QuoteForTranscript(kCaption) + " text=" + QuoteForTranscript(text) +
+           " buttons=" + buttons + " owner=" + owner + " answer=" + answer;
+}
+
+void ExpectBox(const BoxRecord &box, const std::string &text, const char *buttons, const char *owner)
+{
+    EXPECT_EQ(box.caption, kCaption);
+    EXPECT_EQ(box.text, text);
+    EXPECT_EQ(box.buttons, buttons);
+    EXPECT_EQ(box.owner, owner);
+}
+
+void ExpectBoxOverDialog(const BoxRecord &box, const std::string &text, const char *buttons, int position)
+{
+    ExpectBox(box, text, buttons, "dialog");
+    ASSERT_TRUE(box.dialogSeen);
+    EXPECT_EQ(box.dialog.position, position);
+}
+
+bool Follows(const std::vector<std::string> &lines, const DialogSnapshot &earlier,
+             const DialogSnapshot &later)
+{
+    auto first = std::find(lines.begin(), lines.end(), DialogLine(earlier));
+    return first != lines.end() && first + 1 != lines.end() && *(first + 1) == DialogLine(later);
+}
+
+void ExpectRunningState(const DialogSnapshot &dialog, int saves)
+{
+    EXPECT_EQ(dialog.title, kCaption);
+    EXPECT_EQ(dialog.status, kStatusRunning);
+    EXPECT_EQ(dialog.button, kFinishButton);
+    EXPECT_FALSE(dialog.buttonEnabled);
+    EXPECT_EQ(dialog.rangeLow, 0);
+    EXPECT_EQ(dialog.rangeHigh, 35 + saves);
+}
+
+
+
+// GoogleTest's own printer, except that failures are only printed: the
+// printer also hands each failure to OutputDebugStringA, which crashes this
+// program under Wine with the 32-bit loader emulated.
+class PrinterWithoutDebugOutput : public testing::TestEventListener
+{
+  public:
+    explicit PrinterWithoutDebugOutput(testing::TestEventListener *printer) : printer_(printer) {}
+    ~PrinterWithoutDebugOutput() override { delete printer_; }
+
+    void OnTestPartResult(const testing::TestPartResult &result) override
+    {
+        if (result.type() == testing::TestPartResult::kSuccess)
+            return;
+        const char *kind = result.type() == testing::TestPartResult::kSkip ? "Skipped" : "Failure";
+        printf("%s:%d: %s\n%s\n", result.file_name() ? result.file_name() : "unknown file",
+               result.line_number(), kind, result.message());
+        fflush(stdout);
+    }
+
+    void OnTestProgramStart(const testing::UnitTest &test) override { printer_->OnTestProgramStart(test); }
+    void OnTestIterationStart(const testing::UnitTest &test, int i) override
+    {
+        printer_->OnTestIterationStart(test, i);
+    }
+    void OnEnvironmentsSetUpStart(const testing::UnitTest &test) override
+    {
+        printer_->OnEnvironmentsSetUpStart(test);
+    }
+    void OnEnvironmentsSetUpEnd(const testing::UnitTest &test) override
+    {
+        printer_->OnEnvironmentsSetUpEnd(test);
+    }
+    void OnTestSuiteStart(const testing::TestSuite &suite) override { printer_->OnTestSuiteStart(suite); }
+    void OnTestCaseStart(const testing::TestCase &suite) override { printer_->OnTestCaseStart(suite); }
+    void OnTestStart(const testing::TestInfo &info) override { printer_->OnTestStart(info); }
+    void OnTestDisabled(const testing::TestInfo &info) override { printer_->OnTestDisabled(info); }
+    void OnTestEnd(const testing::TestInfo &info) override { printer_->OnTestEnd(info); }
+    void OnTestSuiteEnd(const testing::TestSuite &suite) override { printer_->OnTestSuiteEnd(suite); }
+    void OnTestCaseEnd(const testing::TestCase &suite) override { printer_->OnTestCaseEnd(suite); }
+    void OnEnvironmentsTearDownStart(const testing::UnitTest &test) override
+    {
+        printer_->OnEnvironmentsTearDownStart(test);
+    }
+    void OnEnvironmentsTearDownEnd(const testing::UnitTest &test) override
+    {
+        printer_->OnEnvironmentsTearDownEnd(test);
+    }
+    void OnTestIterationEnd(const testing::UnitTest &test, int i) override
+    {
+        printer_->OnTestIterationEnd(test, i);
+    }
+    void OnTestProgramEnd(const testing::UnitTest &test) override { printer_->OnTestProgramEnd(test); }
+
+  private:
+    testing::TestEventListener *printer_;
+};
+
+// The program ends itself as soon as the results are out: its ordinary
+// teardown under the same emulation has been seen to hang for minutes after
+// every test had passed, which ctest then reports as a time-out.
+int main(int argc, char **argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    testing::TestEventListeners &listeners = testing::UnitTest::GetInstance()->listeners();
+    listeners.Append(new PrinterWithoutDebugOutput(listeners.Release(listeners.default_result_printer())));
+    int failed = RUN_ALL_TESTS();
+    fflush(stdout);
+    fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(failed));
+    return failed;
+}
+

@@ -1,0 +1,144 @@
+// What the end-to-end tests share: the game's key in Wine's registry, a model
+// of a sample installation with what the update makes of it, and the real
+// updater run and answered by the UI driver.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <stdint.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "dialog/dialog.h"
+#include "discovery/discovery.h"
+#include "tests/test_support.h"
+#include "tools/driver.h"
+
+// What the update writes as the "Guid" value.
+constexpr char kGuid[] = "{7B3D0A52-4E19-4C86-A0F1-93D25E6B8C14}";
+// A game file in the middle of the chain.
+constexpr unsigned kEntryMiss05 = 8;
+
+// The target entry of each file step, in chain order (the menu texts first).
+const std::vector<unsigned> &ChainTargets();
+// How many steps of the chain (the registry step first) come before the
+// step that works on entry.
+unsigned StepsBefore(unsigned entry);
+
+// ---------------------------------------------------------------------------
+// The game's registry key, in the view the updater sees (a 32-bit updater
+// reads HKLM\Software through the 32-bit view).
+
+struct RegistryValue {
+    bool present = false;
+    DWORD type = REG_NONE;
+    std::string data;
+};
+
+REGSAM UpdaterView();
+bool GameKeyExists();
+RegistryValue ReadGameValue(const char *name);
+void WriteGameValue(const char *name, const RegistryValue &value);
+
+// Sets up the game's key for one test and puts back what was there before.
+class GameKeyGuard {
+public:
+    GameKeyGuard();
+    ~GameKeyGuard();
+    // "PATH" names directory, as REG_SZ with its terminator; no "Guid".
+    void Install(const std::string &directory);
+    void Remove();
+
+private:
+    bool existed_;
+    RegistryValue path_;
+    RegistryValue guid_;
+};
+
+// ---------------------------------------------------------------------------
+// Files.
+
+// Every file below a directory: path relative to it -> content.
+using Tree = std::map<std::string, std::string>;
+Tree ReadTree(const std::string &root);
+bool IsEmptyDirectory(const std::string &path);
+// Every file below root is as expected, and there is no other.
+void ExpectTree(const std::string &root, const Tree &expected);
+
+FILETIME FileTimeOf(WORD year, WORD minute);
+uint64_t LastWriteTime(const std::string &path);
+uint64_t AsNumber(const FILETIME &time);
+std::vector<std::string> SplitLines(const std::string &log);
+bool StartsWith(const std::string &text, const std::string &prefix);
+
+// ---------------------------------------------------------------------------
+// A sample installation: every target file with deterministic content, and
+// saved games in save\, each with old time stamps.
+class Installation {
+public:
+    // The directory has a space and Polish letters: it must reach the boxes
+    // and the log byte for byte. `relative` is where it lies in a fresh
+    // temporary directory, made under `parent` if one is given.
+    explicit Installation(unsigned saveCount, const std::string &relative = "Gry Łódź\\Vendrake II PL",
+                          const std::string &parent = "");
+
+    // A saved game in "save"; its time stamps are set where the name allows.
+    void AddSavedGame(const std::string &name);
+    // A saved game that the updater is not to take: the expectations keep it
+    // as it is and give it no log line.
+    void LeaveOut(const std::string &relative);
+
+    const std::string &Directory() const { return directory_; }
+    std::string Path(const std::string &relative) const { return directory_ + "\\" + relative; }
+    std::string TargetPath(unsigned entry) const { return Path(kRelativeTargetPaths[entry]); }
+    const Tree &Original() const { return original_; }
+    // Relative names of the saved games in enumeration order.
+    const std::vector<std::string> &SaveOrder() const { return saveOrder_; }
+    const std::string &UpdatedSave(const std::string &relative) const { return updatedSaves_.at(relative); }
+
+    // The installation after the first `steps` steps of the chain and the
+    // first `saves` saved games.
+    Tree Expected(unsigned steps, unsigned saves) const;
+    // The log after `steps` completed steps of the chain and `saves` saved
+    // games, each line as the updater writes it.
+    std::string ExpectedLog(unsigned steps, unsigned saves) const;
+    static std::string FileLine(const std::string &path) { return kLogFileOpen + path + kLogFileClose; }
+
+private:
+    void MakeSavedGame(const std::string &relative, unsigned index);
+
+    TempDir temp_;
+    std::string directory_;
+    Tree original_;
+    std::map<std::string, std::string> updatedSaves_;
+    std::vector<std::string> saveOrder_;
+};
+
+// ---------------------------------------------------------------------------
+// Running the updater.
+
+// The transcript, with when each box and snapshot was seen (ms after the start).
+std::string Transcript(const DriverResult &result);
+
+// Runs the updater (by default the distributable under test) in an empty
+// folder of its own, which must stay empty, answering its boxes and carrying
+// out the driver's actions.
+DriverResult RunUpdater(const std::vector<std::string> &answers, const std::vector<std::string> &actions,
+                        const std::string &arguments = "", const std::string &exe = DIST_EXE,
+                        std::function<void(const BoxRecord &)> beforeAnswer = {});
+
+std::string ExpectedBoxLine(const std::string &text, const char *buttons, const char *owner, const char *answer);
+void ExpectBox(const BoxRecord &box, const std::string &text, const char *buttons, const char *owner);
+// A box shown over the running dialog and owned by it, with the bar at
+// `position` when the box came.
+void ExpectBoxOverDialog(const BoxRecord &box, const std::string &text, const char *buttons, int position);
+// True when the transcript line of `later` comes right after that of
+// `earlier`: nothing was seen between the two snapshots.
+bool Follows(const std::vector<std::string> &lines, const DialogSnapshot &earlier, const DialogSnapshot &later);
+void ExpectRunningState(const DialogSnapshot &dialog, int saves);

@@ -1,0 +1,208 @@
+#!/usr/bin/env python3
+"""Plants small, plausible faults in the updater's code one at a time and runs
+the tests on each, to see which faults the tests catch.
+
+  tools/mutate.py [--rev REV] [--work DIR] [--only ID,...] [--list]
+
+Clones REV (default HEAD) into DIR (default build/mutants), then for each
+fault: edits one file there, runs scripts/test (ctest stops at the first
+failure), records whether the tests caught the fault, and puts the file back.
+The first run builds everything; later ones build only what the fault
+touched. Prints a line a fault as it goes, then the score. The working tree
+is never touched.
+
+A fault names its file, a snippet and its replacement. The snippet is matched
+token by token, whatever the spacing and line breaks between the tokens, and
+must stand exactly once in the file; several snippets may be given for code
+that has been written in more than one way, and the first that stands is used.
+"""
+import argparse
+import os
+import re
+import subprocess
+import sys
+import time
+
+# (id, file, what the fault does, [(snippet, replacement), ...])
+FAULTS = [
+    ('prompt-yes', 'app/prompts.cpp', 'any answer but No counts as Yes',
+     [('return Box(text, kStyleQuestion) == IDYES;', 'return Box(text, kStyleQuestion) != IDNO;')]),
+    ('prompt-owner', 'app/prompts.cpp', 'boxes have no owner',
+     [('return MessageBoxCall(DialogWindow, text,', 'return MessageBoxCall(nullptr, text,')]),
+    ('prompt-failhard', 'app/prompts.cpp', 'ReportOrAskF asks when it should fail hard',
+     [('if (failHard)\n        return ShowErrorF(format, argument);',
+       'if (!failHard)\n        return ShowErrorF(format, argument);')]),
+    ('prompt-suffix', 'app/prompts.cpp', 'the continue suffix is left out of questions',
+     [('memcpy(text + length, kContinueSuffix, sizeof kContinueSuffix);', 'text[length] = 0;')]),
+    ('discovery-terminator', 'discovery/discovery.cpp', 'no room for a terminator of our own',
+     [('size_t directoryRoom = static_cast<size_t>(size) + 1;',
+       'size_t directoryRoom = static_cast<size_t>(size);')]),
+    ('discovery-relative', 'discovery/discovery.cpp', 'a relative directory is taken',
+     [('if (!IsAbsolutePath(directory) || _chdir(directory) != 0)', 'if (_chdir(directory) != 0)')]),
+    ('discovery-type', 'discovery/discovery.cpp', 'a REG_EXPAND_SZ value is taken',
+     [('type != REG_SZ || size == 0', 'size == 0')]),
+    ('discovery-empty', 'discovery/discovery.cpp', 'an empty directory is taken',
+     [("if (directory[0] == '\\0')", 'if (false)')]),
+    ('discovery-separator', 'discovery/discovery.cpp', 'no backslash behind the directory',
+     [('strcat(path, "\\\\");', '')]),
+    ('payload-padding', 'patch/payload.cpp', '8 bytes of padding in front of the payload are taken',
+     [('position - imageEnd < 8', 'position - imageEnd <= 8')]),
+    ('payload-index', 'patch/payload.cpp', 'an index behind the last chunk is walked into',
+     [('|| index >= chunkCount', '')]),
+    ('payload-zero', 'patch/payload.cpp', 'padding needn\'t be zero',
+     [('if (bytes[i] != 0)\n            return false;', '')]),
+    ('payload-ambiguous', 'patch/payload.cpp', 'a signed file that two paddings fit is taken',
+     [('return fits == 1;', 'return fits >= 1;')]),
+    ('payload-flush', 'patch/payload.cpp', 'the menu-text copy ignores the result of closing',
+     [('if (target.Close() != 0)', 'if (target.Close() != 0 && false)')]),
+    ('payload-temporary', 'patch/payload.cpp', 'the temporary file stays after a failure',
+     [('if (temporaryPath && !result)\n            DeleteFileA(temporaryPath);', '')]),
+    ('payload-cwd', 'patch/payload.cpp', 'EnsureDirectories leaves the working directory moved',
+     [('if (_chdir(saved) != 0)\n        return ShowErrorF(kCannotWrite, path);', '')]),
+    ('bytepatch-flush', 'patch/bytepatch.cpp', 'the byte pokes ignore the result of closing',
+     [('if (fclose(file) != 0 || flushed != 0)', 'if (fclose(file) != 0 && flushed != 0)'),
+      ('if (file.Close() != 0)', 'if (file.Close() != 0 && false)'),
+      ('if (fclose(file) != 0)', 'if (fclose(file) != 0 && false)')]),
+    ('bytepatch-limit', 'patch/bytepatch.cpp', 'the last reachable offset is refused',
+     [('record.offset > 0x7FFFFFFFu', 'record.offset >= 0x7FFFFFFFu')]),
+    ('bytepatch-continue', 'patch/bytepatch.cpp', 'a failed record doesn\'t stop the table',
+     [('fputc(record.value, file) == EOF', 'false')]),
+    ('replace-overlap', 'patch/replace.cpp', 'the scan resumes inside a replaced occurrence',
+     [('p = found + needle.length;', 'p = found + 1;'), ('p += length;', 'p += 1;')]),
+    ('replace-carry', 'patch/replace.cpp', 'nothing is carried across a block boundary',
+     [('carried = filled - position;', 'carried = 0;')]),
+    ('replace-gap', 'patch/replace.cpp', 'a far change is written at the wrong place',
+     [('return fseek(file, scanStart + static_cast<long>(begin), SEEK_SET) == 0',
+       'return fseek(file, scanStart + static_cast<long>(begin) + 1, SEEK_SET) == 0')]),
+    ('replace-times', 'patch/replace.cpp', 'the time stamps are not put back',
+     [('if (keepTimes && !RestoreFileTimes(fileName,', 'if (false && !RestoreFileTimes(fileName,')]),
+    ('replace-directory', 'patch/replace.cpp', 'a directory is not refused before the rewrite',
+     [('if (!LookUp(fileName, &found) || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))',
+       'if (!LookUp(fileName, &found))'),
+      ('if (!FindEntry(fileName, &found) || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))',
+       'if (!FindEntry(fileName, &found))')]),
+    ('replace-sse2-lane', 'patch/replace.cpp', 'the SSE2 search misplaces its third lane',
+     [('static_cast<uint64_t>(_mm_movemask_epi8(m2)) << 32', 'static_cast<uint64_t>(_mm_movemask_epi8(m2)) << 31')]),
+    ('replace-avx2-half', 'patch/replace.cpp', 'the AVX2 search misplaces its second half',
+     [('FindCandidates(buffer, p + 64 * half, mask, needle)', 'FindCandidates(buffer, p + 32 * half, mask, needle)')]),
+    ('replace-write-gap', 'patch/replace.cpp', 'changes far apart in one block are not all written',
+     [('if (!flush(*dirtyBegin, *dirtyEnd))\n                    return false;\n                *dirtyBegin = *dirtyEnd;',
+       '*dirtyBegin = *dirtyEnd;')]),
+    ('filelist-slot', 'patch/filelist.cpp', 'one slot too few in the saved-game list',
+     [('(entryCount + 2) * sizeof *entries', '(entryCount + 1) * sizeof *entries')]),
+    ('filelist-empty', 'patch/filelist.cpp', 'a stopped walk keeps its list',
+     [('if (enumerated)\n        ReleaseFileList();', '')]),
+    ('walk-directories', 'patch/replace.cpp', 'matching directories are listed',
+     [('if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)\n            continue;', '')]),
+    ('walk-length', 'patch/replace.cpp', 'a name of 260 characters is taken',
+     [('if (prefixLength + strlen(found.cFileName) >= MAX_PATH)',
+       'if (prefixLength + strlen(found.cFileName) > MAX_PATH)')]),
+    ('registry-size', 'patch/registry.cpp', 'the value is stored without its terminator',
+     [('strlen(entry.data) + 1', 'strlen(entry.data)')]),
+    ('registry-open', 'patch/registry.cpp', 'a key that can\'t be opened is skipped',
+     [('return ShowError(kRegistryCannotModify);\n        LONG', 'continue;\n        LONG'),
+      ('return ShowError(kRegistryCannotModify);\n        if', 'continue;\n        if')]),
+    ('dll-search', 'app/commoncontrols.cpp', 'the library search is not restricted',
+     [('setDefault(kSearchSystem32);', '')]),
+    ('dialog-limit', 'dialog/progress.cpp', 'the log keeps the edit control\'s default limit',
+     [('SendDlgItemMessageA(window, IDC_LOG, EM_SETLIMITTEXT, 0, 0);', '')]),
+    ('dialog-range', 'dialog/progress.cpp', 'the bar leaves the saved games out of its range',
+     [('MAKELPARAM(0, kUpdateStepCount + entryCount)', 'MAKELPARAM(0, kUpdateStepCount)')]),
+    ('dialog-cancel', 'dialog/progress.cpp', 'the close box closes without asking',
+     [('if (!updateFailed && !updateDone && !AskYesNo(kCancelQuestion))', 'if (false)')]),
+    ('dialog-finish', 'dialog/progress.cpp', 'the finished state leaves the button disabled',
+     [('EnableWindow(finish, TRUE);', '')]),
+    ('loop-escape', 'app/loop.cpp', 'Esc reaches the dialog manager',
+     [('if (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE',
+       'if (false && message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE')]),
+    ('chain-failed', 'dialog/chain.cpp', 'a failing step doesn\'t mark the update failed',
+     [('updateFailed = 1;', '')]),
+]
+
+
+def pattern(snippet):
+    """A regular expression for snippet, whatever the spacing between its tokens."""
+    tokens = re.findall(r'\w+|\S', snippet)
+    parts = []
+    for i, token in enumerate(tokens):
+        if i:
+            words = re.match(r'\w', tokens[i - 1]) and re.match(r'\w', token)
+            parts.append(r'\s+' if words else r'\s*')
+        parts.append(re.escape(token))
+    return ''.join(parts)
+
+
+def plant(path, alternatives):
+    """The file's text with the fault planted, or None when no snippet stands once."""
+    with open(path, encoding='utf-8') as f:
+        text = f.read()
+    for snippet, replacement in alternatives:
+        found = list(re.finditer(pattern(snippet), text))
+        if len(found) == 1:
+            return text[:found[0].start()] + replacement + text[found[0].end():]
+    return None
+
+
+def run(command, cwd, log):
+    with open(log, 'w') as out:
+        return subprocess.run(command, cwd=cwd, stdout=out, stderr=subprocess.STDOUT).returncode
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument('--rev', default='HEAD')
+    parser.add_argument('--work', default='build/mutants')
+    parser.add_argument('--only', default='')
+    parser.add_argument('--list', action='store_true')
+    args = parser.parse_args()
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    faults = [f for f in FAULTS if not args.only or f[0] in args.only.split(',')]
+    if args.list:
+        for ident, path, what, _ in faults:
+            print('%-22s %-26s %s' % (ident, path, what))
+        return
+
+    work = os.path.abspath(os.path.join(root, args.work))
+    tree = os.path.join(work, 'tree')
+    if not os.path.isdir(tree):
+        subprocess.run(['git', 'clone', '-q', root, tree], check=True)
+    subprocess.run(['git', 'checkout', '-q', '--force', args.rev], cwd=tree, check=True)
+    subprocess.run(['git', 'clean', '-q', '-fd'], cwd=tree, check=True)
+    test = ['scripts/test', '--stop-on-failure']
+    if run(test, tree, os.path.join(work, 'unchanged.log')) != 0:
+        sys.exit('mutate: the tests fail without any fault (%s)' % os.path.join(work, 'unchanged.log'))
+
+    caught, missed, unplanted = [], [], []
+    for ident, path, what, alternatives in faults:
+        target = os.path.join(tree, path)
+        planted = plant(target, alternatives)
+        if planted is None:
+            unplanted.append(ident)
+            print('%-22s not planted: no snippet stands once in %s' % (ident, path), flush=True)
+            continue
+        with open(target, 'w', encoding='utf-8') as f:
+            f.write(planted)
+        start = time.time()
+        status = run(test, tree, os.path.join(work, ident + '.log'))
+        subprocess.run(['git', 'checkout', '-q', '--', path], cwd=tree, check=True)
+        with open(os.path.join(work, ident + '.log'), errors='replace') as f:
+            tested = 'Test project' in f.read()
+        if status and not tested:
+            unplanted.append(ident)
+            print('%-22s does not build: see %s' % (ident, os.path.join(work, ident + '.log')), flush=True)
+            continue
+        (caught if status else missed).append(ident)
+        print('%-22s %-6s %4.0f s  %s' % (ident, 'caught' if status else 'MISSED', time.time() - start, what),
+              flush=True)
+    # Build once more without a fault, so that nothing planted stays built.
+    run(['scripts/build', '--tests'], tree, os.path.join(work, 'rebuild.log'))
+    planted = len(caught) + len(missed)
+    print('score: %d of %d planted faults caught (%.0f%%)%s' %
+          (len(caught), planted, 100.0 * len(caught) / max(planted, 1),
+           '; not planted or not built: ' + ', '.join(unplanted) if unplanted else ''))
+    if missed:
+        print('missed: ' + ', '.join(missed))
+
+
+if __name__ == '__main__':
+    main()
