@@ -9,6 +9,7 @@
 
 #include <windows.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 // ---------------------------------------------------------------------------
 // Texts. Each is held once; code and tests use these names.
@@ -110,8 +111,30 @@ int InitCommonControlsFromSystem();
 void RestrictDllSearch();
 
 // ---------------------------------------------------------------------------
-// Holders that close what they hold on every way out of a function.
+// Holders that release what they hold on every way out of a function.
 
+// A block from malloc (or nothing), freed with the holder unless Release()
+// hands it on.
+class HeapMemory {
+public:
+    explicit HeapMemory(void *memory = nullptr) : memory_(memory) {}
+    HeapMemory(const HeapMemory &) = delete;
+    HeapMemory &operator=(const HeapMemory &) = delete;
+    ~HeapMemory() { free(memory_); }
+    char *Get() const { return static_cast<char *>(memory_); }
+    explicit operator bool() const { return memory_ != nullptr; }
+    void *Release()
+    {
+        void *memory = memory_;
+        memory_ = nullptr;
+        return memory;
+    }
+
+private:
+    void *memory_;
+};
+
+// A stream from fopen (or null).
 class FileStream {
 public:
     explicit FileStream(FILE *file) : file_(file) {}
@@ -136,6 +159,28 @@ private:
     FILE *file_;
 };
 
+// A kernel object handle (or null, or INVALID_HANDLE_VALUE, as the call that
+// made it fails).
+class Handle {
+public:
+    explicit Handle(HANDLE handle) : handle_(handle) {}
+    Handle(const Handle &) = delete;
+    Handle &operator=(const Handle &) = delete;
+    ~Handle() { Close(); }
+    bool Valid() const { return handle_ && handle_ != INVALID_HANDLE_VALUE; }
+    operator HANDLE() const { return handle_; }
+    void Close()
+    {
+        if (Valid())
+            CloseHandle(handle_);
+        handle_ = nullptr;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+// A search of FindFirstFileA.
 class FindSearch {
 public:
     FindSearch(const char *pattern, WIN32_FIND_DATAA *found) : handle_(FindFirstFileA(pattern, found)) {}
@@ -155,6 +200,7 @@ private:
     HANDLE handle_;
 };
 
+// A registry key, opened through &key.
 class RegistryKey {
 public:
     RegistryKey() = default;

@@ -51,16 +51,13 @@ size_t ReadOnUiThread(void *buffer, size_t elementSize, size_t elementCount, FIL
     if (uiThread == 0 || uiThread == GetCurrentThreadId())
         return fread(buffer, elementSize, elementCount, stream);
 
-    HANDLE semaphore = CreateSemaphoreA(nullptr, 0, 1, nullptr);
-    if (!semaphore)
-        return fread(buffer, elementSize, elementCount, stream);
-
+    Handle semaphore(CreateSemaphoreA(nullptr, 0, 1, nullptr));
     ReadRequest request = {buffer, elementSize, elementCount, stream, 0, semaphore};
-    if (!PostThreadMessageA(uiThread, MSG_READ_REQUEST, 0, reinterpret_cast<LPARAM>(&request))) {
-        CloseHandle(semaphore);
+    if (!semaphore.Valid() ||
+        !PostThreadMessageA(uiThread, MSG_READ_REQUEST, 0, reinterpret_cast<LPARAM>(&request))) {
+        semaphore.Close();
         return fread(buffer, elementSize, elementCount, stream);
     }
     WaitForSingleObject(semaphore, INFINITE);
-    CloseHandle(semaphore);
     return request.result;
 }

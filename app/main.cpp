@@ -10,19 +10,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     RestrictDllSearch();
 
-    if (!LocateGameAndBuildPaths())
-        return 0;
-
-    if (!CollectMatchingFiles(TargetPath(kEntrySaveWildcard), kSaveRuleReplacement, kSavePattern,
-                              static_cast<unsigned char>(kSaveRuleLength), 0, 1)) {
+    if (LocateGameAndBuildPaths()) {
+        // A collection that stops leaves the list empty; the question comes
+        // only after one that ends normally, with or without saved games.
+        if (CollectMatchingFiles(TargetPath(kEntrySaveWildcard), kSaveRuleReplacement, kSavePattern,
+                                 static_cast<unsigned char>(kSaveRuleLength), 0, 1) &&
+            AskYesNoF(kConfirmUpdate, TargetPath(kEntryInstallDirectory)))
+            RunProgressDialog(instance);
+        ReleaseFileList();
         ReleaseTargetPathTable();
-        return 0;
     }
-
-    if (AskYesNoF(kConfirmUpdate, TargetPath(kEntryInstallDirectory)))
-        RunProgressDialog(instance);
-
-    ReleaseFileList();
-    ReleaseTargetPathTable();
     return 0;
 }

@@ -41,13 +41,12 @@ char *Compose(const char *format, ...)
 }
 
 // Shows a composed text, or the out-of-memory error when there is none.
-int ShowComposed(char *text, UINT style)
+int ShowComposed(char *composed, UINT style)
 {
+    HeapMemory text(composed);
     if (!text)
         return ShowError(kOutOfMemory);
-    int answer = Box(text, style);
-    free(text);
-    return answer;
+    return Box(text.Get(), style);
 }
 
 } // namespace
@@ -112,34 +111,28 @@ int ReportOrAsk(const char *text, int failHard)
 {
     if (failHard)
         return ShowError(text);
-    char *question = WithContinueSuffix(text);
+    HeapMemory question(WithContinueSuffix(text));
     if (!question)
         return ShowError(kOutOfMemory);
-    int answer = AskYesNo(question);
-    free(question);
-    return answer;
+    return AskYesNo(question.Get());
 }
 
 int ReportOrAskF(const char *format, const char *argument, int failHard)
 {
     if (failHard)
         return ShowErrorF(format, argument);
-    char *question = WithContinueSuffix(format);
+    HeapMemory question(WithContinueSuffix(format));
     if (!question)
         return ShowError(kOutOfMemory);
-    int answer = AskYesNoF(question, argument);
-    free(question);
-    return answer;
+    return AskYesNoF(question.Get(), argument);
 }
 
 int ReportOrAskF2(const char *format, const char *argument1, const char *argument2, int failHard)
 {
     if (failHard)
         return ShowErrorF2(format, argument1, argument2);
-    char *question = WithContinueSuffix(format);
+    HeapMemory question(WithContinueSuffix(format));
     if (!question)
         return ShowError(kOutOfMemory);
-    int answer = AskYesNoF2(question, argument1, argument2);
-    free(question);
-    return answer;
+    return AskYesNoF2(question.Get(), argument1, argument2);
 }

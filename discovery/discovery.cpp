@@ -93,47 +93,37 @@ int LocateGameAndBuildPaths()
     size_t blockSize = directoryRoom;
     for (unsigned entry = 1; entry <= kTargetEntryCount; ++entry)
         blockSize += directoryRoom + 1 + strlen(kRelativeTargetPaths[entry]);
-    char *block = static_cast<char *>(malloc(blockSize));
+    HeapMemory block(malloc(blockSize));
     if (!block)
         return ShowError(kOutOfMemory);
-    memset(block, 0, blockSize);
+    memset(block.Get(), 0, blockSize);
 
-    entryStart[0] = block;
-    char *next = block + directoryRoom;
+    DWORD read = size;
+    if (RegQueryValueExA(key, kGamePathValue, nullptr, &type, reinterpret_cast<BYTE *>(block.Get()), &read) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ)
+        return ShowError(kRegistryUnreadable);
+    key.Close();
+
+    const char *directory = block.Get();
+    if (directory[0] == '\0')
+        return ShowError(kNotInstalled);
+
+    char *start[kTargetEntryCount + 1] = {block.Get()};
+    char *next = block.Get() + directoryRoom;
     for (unsigned entry = 1; entry <= kTargetEntryCount; ++entry) {
-        entryStart[entry] = next;
+        start[entry] = next;
+        strcpy(next, directory);
+        strcat(next, "\\");
+        strcat(next, kRelativeTargetPaths[entry]);
         next += directoryRoom + 1 + strlen(kRelativeTargetPaths[entry]);
     }
 
-    DWORD read = size;
-    if (RegQueryValueExA(key, kGamePathValue, nullptr, &type, reinterpret_cast<BYTE *>(block),
-                         &read) != ERROR_SUCCESS ||
-        type != REG_SZ) {
-        free(block);
-        return ShowError(kRegistryUnreadable);
-    }
-    key.Close();
+    if (!IsAbsolutePath(directory) || _chdir(directory) != 0)
+        return ShowErrorF(kDirectoryNotFound, directory);
 
-    const char *directory = block;
-    if (directory[0] == '\0') {
-        free(block);
-        return ShowError(kNotInstalled);
-    }
-
-    for (unsigned entry = 1; entry <= kTargetEntryCount; ++entry) {
-        char *path = entryStart[entry];
-        strcpy(path, directory);
-        strcat(path, "\\");
-        strcat(path, kRelativeTargetPaths[entry]);
-    }
-
-    if (!IsAbsolutePath(directory) || _chdir(directory) != 0) {
-        ShowErrorF(kDirectoryNotFound, directory);
-        free(block);
-        return 0;
-    }
-
-    TargetPathTable = block;
+    memcpy(entryStart, start, sizeof start);
+    TargetPathTable = static_cast<char *>(block.Release());
     return 1;
 }
 

@@ -5,22 +5,19 @@
 
 int ApplyBytePatches(const char *path, const BytePatch *table, uint32_t count)
 {
-    FILE *file = fopen(path, "rb+");
+    FileStream file(fopen(path, "rb+"));
     if (!file)
         return ShowErrorF(kCannotOpen, path);
     for (uint32_t i = 0; i < count; ++i) {
         const BytePatch &record = table[i];
         // Offsets are signed 32-bit positions: 2^31 and above can't be reached.
         if (record.offset > 0x7FFFFFFFu || fseek(file, static_cast<long>(record.offset), SEEK_SET) != 0 ||
-            fputc(record.value, file) == EOF) {
-            fclose(file);
+            fputc(record.value, file) == EOF)
             return ShowErrorF(kCannotWrite, path);
-        }
     }
     // The bytes leave the stream's buffer only now; a failure here is a failed
-    // write, not a success. (Wine's fclose hides a failed final flush.)
-    int flushed = fflush(file);
-    if (fclose(file) != 0 || flushed != 0)
+    // write, not a success.
+    if (file.Close() != 0)
         return ShowErrorF(kCannotWrite, path);
     return 1;
 }

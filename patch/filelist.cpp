@@ -15,18 +15,16 @@ int AppendToFileList(const char *fileName, const unsigned char *, const unsigned
                      int failHard)
 {
     size_t size = strlen(fileName) + 1;
-    char *copy = static_cast<char *>(malloc(size));
+    HeapMemory copy(malloc(size));
     if (!copy)
         return ReportOrAskF(kOutOfMemory, fileName, failHard);
-    memcpy(copy, fileName, size);
+    memcpy(copy.Get(), fileName, size);
 
     char **grown = static_cast<char **>(realloc(entries, (entryCount + 2) * sizeof *entries));
-    if (!grown) {
-        free(copy);
+    if (!grown)
         return ReportOrAskF(kOutOfMemory, fileName, failHard);
-    }
     entries = grown;
-    entries[entryCount] = copy;
+    entries[entryCount] = static_cast<char *>(copy.Release());
     ++entryCount;
     entries[entryCount] = nullptr;
     return 1;

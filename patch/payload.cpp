@@ -138,13 +138,12 @@ bool FindPayload(FILE *stream, long fileSize, long *payloadEnd, uint32_t *chunkC
 char *GetOwnExePath()
 {
     for (DWORD size = MAX_PATH; size <= 32768; size *= 2) {
-        char *path = static_cast<char *>(malloc(size));
+        HeapMemory path(malloc(size));
         if (!path)
             return nullptr;
-        DWORD length = GetModuleFileNameA(nullptr, path, size);
+        DWORD length = GetModuleFileNameA(nullptr, path.Get(), size);
         if (length > 0 && length < size)
-            return path;
-        free(path);
+            return static_cast<char *>(path.Release());
         if (length == 0)
             return nullptr;
     }
@@ -189,9 +188,10 @@ int EnsureDirectories(const char *path)
         return ShowErrorF(kCannotWrite, path);
 
     size_t length = strlen(path);
-    char *prefix = static_cast<char *>(malloc(length + 1));
-    if (!prefix)
+    HeapMemory copy(malloc(length + 1));
+    if (!copy)
         return ShowErrorF(kCannotWrite, path);
+    char *prefix = copy.Get();
     memcpy(prefix, path, length + 1);
 
     size_t start = 0;
@@ -210,14 +210,12 @@ int EnsureDirectories(const char *path)
         if (!creating && _chdir(prefix) != 0)
             creating = true;
         if (creating && _mkdir(prefix) != 0) {
-            free(prefix);
             ShowErrorF(kCannotWrite, path);
             _chdir(saved);
             return 0;
         }
         prefix[i] = '\\';
     }
-    free(prefix);
     if (_chdir(saved) != 0)
         return ShowErrorF(kCannotWrite, path);
     return 1;
@@ -268,37 +266,28 @@ int CopyChunk(FILE *source, uint32_t length, const char *temporaryPath, const ch
 
 int ExtractChunkFromFile(const char *sourcePath, const char *targetPath, uint32_t index)
 {
-    int result = 0;
     FileStream source(fopen(sourcePath, "rb"));
-    uint32_t length;
-    char *temporaryPath = nullptr;
-    if (!source) {
-        ShowErrorF(kCannotOpen, sourcePath);
-    } else if ((length = LocatePayloadChunk(source, index, sourcePath)) != 0 &&
-               EnsureDirectories(targetPath)) {
-        temporaryPath = TemporaryPathBeside(targetPath);
-        if (!temporaryPath) {
-            ShowError(kOutOfMemory);
-        } else if (CopyChunk(source, length, temporaryPath, sourcePath, targetPath)) {
-            if (MoveFileExA(temporaryPath, targetPath,
-                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-                result = 1;
-            else
-                ShowErrorF(kCannotCreate, targetPath);
-        }
-        if (temporaryPath && !result)
-            DeleteFileA(temporaryPath);
+    if (!source)
+        return ShowErrorF(kCannotOpen, sourcePath);
+    uint32_t length = LocatePayloadChunk(source, index, sourcePath);
+    if (length == 0 || !EnsureDirectories(targetPath))
+        return 0;
+    HeapMemory temporaryPath(TemporaryPathBeside(targetPath));
+    if (!temporaryPath)
+        return ShowError(kOutOfMemory);
+    if (CopyChunk(source, length, temporaryPath.Get(), sourcePath, targetPath)) {
+        if (MoveFileExA(temporaryPath.Get(), targetPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return 1;
+        ShowErrorF(kCannotCreate, targetPath);
     }
-    free(temporaryPath);
-    return result;
+    DeleteFileA(temporaryPath.Get());
+    return 0;
 }
 
 int ExtractChunkToFile(const char *targetPath, uint32_t index)
 {
-    char *ownPath = GetOwnExePath();
+    HeapMemory ownPath(GetOwnExePath());
     if (!ownPath)
         return ShowError(kOutOfMemory);
-    int result = ExtractChunkFromFile(ownPath, targetPath, index);
-    free(ownPath);
-    return result;
+    return ExtractChunkFromFile(ownPath.Get(), targetPath, index);
 }

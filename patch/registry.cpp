@@ -20,13 +20,10 @@ int ApplyRegistryTable(const RegistryEntry *table, size_t count)
             continue;
         }
         DWORD size = static_cast<DWORD>(strlen(entry.data) + 1);
-        HKEY key;
-        if (RegOpenKeyExA(entry.rootKey, entry.subkey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-            return ShowError(kRegistryCannotModify);
-        LONG set = RegSetValueExA(key, entry.valueName, 0, entry.valueType,
-                                  reinterpret_cast<const BYTE *>(entry.data), size);
-        RegCloseKey(key);
-        if (set != ERROR_SUCCESS)
+        RegistryKey key;
+        if (RegOpenKeyExA(entry.rootKey, entry.subkey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS ||
+            RegSetValueExA(key, entry.valueName, 0, entry.valueType, reinterpret_cast<const BYTE *>(entry.data),
+                           size) != ERROR_SUCCESS)
             return ShowError(kRegistryCannotModify);
     }
     return 1;

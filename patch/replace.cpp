@@ -363,14 +363,13 @@ int ReplaceInFile(const char *fileName, const unsigned char *replacement, const 
 int RestoreFileTimes(const char *fileName, const FILETIME *creationTime, const FILETIME *lastAccessTime,
                      const FILETIME *lastWriteTime, int failHard)
 {
-    HANDLE file = CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, INVALID_HANDLE_VALUE);
-    if (file == INVALID_HANDLE_VALUE)
+    Handle file(CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, INVALID_HANDLE_VALUE));
+    if (!file.Valid())
         return ReportOrAskF(kCannotOpen, fileName, failHard);
     if (!SetFileTime(file, creationTime, lastAccessTime, lastWriteTime)) {
-        CloseHandle(file);
+        file.Close();
         return ReportOrAskF(kCannotWrite, fileName, failHard);
     }
-    CloseHandle(file);
     return 1;
 }
 
