@@ -5,7 +5,7 @@
 // step then marks the update failed and closes the dialog.
 #include "dialog/dialog.h"
 
-#include "app/app.h"
+#include "base/base.h"
 #include "discovery/discovery.h"
 #include "resource.h"
 

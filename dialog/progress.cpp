@@ -4,7 +4,7 @@
 // updateDone as exit code when it closes.
 #include "dialog/dialog.h"
 
-#include "app/app.h"
+#include "base/base.h"
 #include "resource.h"
 
 #include <commctrl.h>

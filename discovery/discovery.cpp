@@ -9,7 +9,7 @@
 // directory is refused like one that doesn't exist.
 #include "discovery/discovery.h"
 
-#include "app/app.h"
+#include "base/base.h"
 
 #include <direct.h>
 #include <stdlib.h>

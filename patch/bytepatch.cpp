@@ -1,7 +1,7 @@
 // Byte pokes: single bytes written at fixed offsets of an existing file.
 #include "patch/patch.h"
 
-#include "app/app.h"
+#include "base/base.h"
 
 int ApplyBytePatches(const char *path, const BytePatch *table, uint32_t count)
 {

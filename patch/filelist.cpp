@@ -3,7 +3,7 @@
 // slot per name and always ends with a null slot.
 #include "patch/patch.h"
 
-#include "app/app.h"
+#include "base/base.h"
 
 #include <stdlib.h>
 #include <string.h>

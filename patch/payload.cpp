@@ -2,7 +2,7 @@
 // a game file.
 #include "patch/patch.h"
 
-#include "app/app.h"
+#include "base/base.h"
 
 #include <direct.h>
 #include <stdlib.h>

@@ -2,7 +2,7 @@
 // must already exist.
 #include "patch/patch.h"
 
-#include "app/app.h"
+#include "base/base.h"
 #include "discovery/discovery.h"
 
 #include <string.h>

@@ -15,7 +15,7 @@
 // without either, since only these functions are compiled for them.
 #include "patch/patch.h"
 
-#include "app/app.h"
+#include "base/base.h"
 
 #include <cpuid.h>
 #include <emmintrin.h>

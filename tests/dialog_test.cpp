@@ -2,6 +2,7 @@
 // updater) and driven in-process, and the message loop's read requests.
 #include <gtest/gtest.h>
 
+#include "app/app.h"
 #include "dialog/dialog.h"
 #include "discovery/discovery.h"
 #include "res/resource.h"

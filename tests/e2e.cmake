@@ -9,9 +9,9 @@ add_executable(e2e_tests
 target_compile_options(e2e_tests PRIVATE ${TEST_COMPILE_OPTIONS})
 target_include_directories(e2e_tests PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(e2e_tests PRIVATE ${TEST_PATH_DEFINITIONS})
-# update_dialog for the chain's tables and the target paths; app/app.h for
+# dialog for the chain's tables and the target paths; base/base.h for
 # the texts. e2e_support.cpp has the program's own main and printer.
-target_link_libraries(e2e_tests PRIVATE uidriver_core update_dialog advapi32 gtest)
+target_link_libraries(e2e_tests PRIVATE uidriver_core dialog advapi32 gtest)
 target_link_options(e2e_tests PRIVATE ${TEST_LINK_OPTIONS})
 add_dependencies(e2e_tests dist)
 
@@ -38,7 +38,7 @@ target_link_libraries(static_comctl32_probe PRIVATE comctl32)
 target_link_options(static_comctl32_probe PRIVATE -static)
 add_executable(restricted_load_probe restricted_load_probe.cpp)
 target_include_directories(restricted_load_probe PRIVATE ${PROJECT_SOURCE_DIR})
-target_link_libraries(restricted_load_probe PRIVATE app_shell)
+target_link_libraries(restricted_load_probe PRIVATE app)
 target_link_options(restricted_load_probe PRIVATE -static)
 add_dependencies(e2e_tests planted_comctl32 static_comctl32_probe restricted_load_probe)
 string(REPLACE "/" "\\\\" PLANTED_DIR_WINDOWS "Z:${CMAKE_CURRENT_BINARY_DIR}")

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
+#include "base/base.h"
 #include "dialog/dialog.h"
 #include "discovery/discovery.h"
 #include "tests/test_support.h"

@@ -6,7 +6,7 @@ target_sources(unit_tests PRIVATE
     patch_bytepatch_test.cpp
     patch_registry_test.cpp
     dialog_tables_test.cpp)
-target_link_libraries(unit_tests PRIVATE patch_ops update_dialog)
+target_link_libraries(unit_tests PRIVATE patch dialog)
 
 # The extraction reads the payload of the running executable. unit_tests
 # carries none: behind its sections stands its symbol table.

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
+#include "base/base.h"
 
 struct RecordedBox {
     HWND owner;

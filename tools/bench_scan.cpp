@@ -8,7 +8,7 @@
 //   bench_scan [FILE [ROUNDS]]   FILE, when empty or absent, is bench_scan.bin
 //                                in the temporary directory; the best of
 //                                ROUNDS (default 3) runs counts.
-#include "app/app.h"
+#include "base/base.h"
 #include "patch/patch.h"
 #include "tools/bench_support.h"
 

@@ -13,7 +13,7 @@
 //
 // It sets the game's "PATH" in the registry for the runs and removes the key
 // afterwards when there was none before. Needs a display (scripts/bench).
-#include "app/app.h"
+#include "base/base.h"
 #include "discovery/discovery.h"
 #include "patch/patch.h"
 #include "tools/bench_support.h"

@@ -4,7 +4,7 @@
 // exactly as large as the text it receives. When the heap can't supply it, the
 // out-of-memory text is shown as an error instead and the result is 0: a
 // question that can't be composed is never asked and counts as No.
-#include "app/app.h"
+#include "base/base.h"
 
 #include <stdarg.h>
 #include <stdlib.h>
