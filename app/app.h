@@ -9,7 +9,7 @@
 
 // Thread message by which another thread has a stream read done on the UI
 // thread.
-constexpr UINT MSG_READ_REQUEST = WM_APP + 0xC9;
+constexpr UINT MSG_READ_REQUEST = WM_APP + 201;
 
 struct ReadRequest {
     void *buffer;

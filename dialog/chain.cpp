@@ -46,7 +46,7 @@ int RunOperation(const UpdateStep &step, const char *target)
     case StepOperation::ExtractChunk:
         return ExtractChunkToFile(target, 0);
     case StepOperation::BytePatches:
-        return ApplyBytePatches(target, BytePatchTableOf(step), step.recordCount);
+        return ApplyBytePatches(target, step.table, step.recordCount);
     }
     return 0;
 }
@@ -72,18 +72,6 @@ const UpdateStep *FindUpdateStep(UINT message)
     for (const UpdateStep &step : kUpdateSteps)
         if (step.message == message)
             return &step;
-    return nullptr;
-}
-
-const BytePatch *BytePatchTableOf(const UpdateStep &step)
-{
-    unsigned table = 0;
-    for (const UpdateStep &other : kUpdateSteps) {
-        if (&other == &step)
-            return step.operation == StepOperation::BytePatches ? kBytePatchTables[table] : nullptr;
-        if (other.operation == StepOperation::BytePatches)
-            ++table;
-    }
     return nullptr;
 }
 

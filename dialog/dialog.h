@@ -9,7 +9,7 @@
 #include "patch/patch.h"
 
 // Private window messages of the progress dialog.
-constexpr UINT MSG_LOG_APPEND = WM_APP;          // lParam: text to append; sent
+constexpr UINT MSG_LOG_APPEND = WM_APP + 0;      // lParam: text to append; sent
 constexpr UINT MSG_FIRST_STEP = WM_APP + 1;      // posted by WM_INITDIALOG
 constexpr UINT MSG_SAVE_STEP = WM_APP + 11;      // lParam: index into entries
 constexpr UINT MSG_UPDATE_DONE = WM_APP + 100;   // the chain has finished
@@ -30,25 +30,22 @@ struct UpdateStep {
     UINT message;           // the step's private message
     uint8_t target;         // entry of the target path table (0: none)
     StepOperation operation;
-    uint16_t recordCount;   // byte-patch steps: records of their table
+    const BytePatch *table; // byte-patch steps: their table
+    uint16_t recordCount;   // and its number of records
     UINT next;              // message posted after success
 };
 
 constexpr unsigned kUpdateStepCount = 35;
-constexpr unsigned kBytePatchTableCount = 33;
 constexpr unsigned kBytePatchRecordCount = 500;
 
+// The steps in chain order.
 extern const UpdateStep kUpdateSteps[kUpdateStepCount];
 
-// The byte-patch tables, back to back in step order, and one reference per
-// byte-patch step into that data.
+// The records of the 33 byte-patch tables, back to back in step order.
 extern const BytePatch kBytePatchRecords[];
-extern const BytePatch *const kBytePatchTables[kBytePatchTableCount];
 
 // The step handled by message, or null.
 const UpdateStep *FindUpdateStep(UINT message);
-// The table of a byte-patch step.
-const BytePatch *BytePatchTableOf(const UpdateStep &step);
 
 // Runs the step of message in the dialog (logging, operation, progress, next
 // message). Returns FALSE when message isn't a step of the chain.

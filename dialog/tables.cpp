@@ -1,8 +1,8 @@
 // The update chain and its byte-patch tables.
 //
 // kBytePatchRecords holds the 33 tables back to back in step order; each
-// byte-patch step finds its table through kBytePatchTables and passes its own
-// record count. Within every table the offsets rise strictly.
+// byte-patch step holds its own table and the number of its records. Within
+// every table the offsets rise strictly.
 #include "dialog/dialog.h"
 
 namespace {
@@ -82,53 +82,41 @@ const BytePatch kBytePatchRecords[] = {
 static_assert(sizeof kBytePatchRecords / sizeof kBytePatchRecords[0] == kBytePatchRecordCount,
               "500 records in all");
 
-#define CPU_TABLE(n) kBytePatchRecords + kCpuTables + 8 * (n)
-
-const BytePatch *const kBytePatchTables[kBytePatchTableCount] = {
-    kBytePatchRecords + kTableA, kBytePatchRecords + kTableB,
-    CPU_TABLE(0),  CPU_TABLE(1),  CPU_TABLE(2),  CPU_TABLE(3),  CPU_TABLE(4),  CPU_TABLE(5),
-    CPU_TABLE(6),  CPU_TABLE(7),  CPU_TABLE(8),  CPU_TABLE(9),  CPU_TABLE(10), CPU_TABLE(11),
-    CPU_TABLE(12), CPU_TABLE(13), CPU_TABLE(14), CPU_TABLE(15), CPU_TABLE(16), CPU_TABLE(17),
-    CPU_TABLE(18), CPU_TABLE(19), CPU_TABLE(20), CPU_TABLE(21), CPU_TABLE(22), CPU_TABLE(23),
-    CPU_TABLE(24), CPU_TABLE(25), CPU_TABLE(26), CPU_TABLE(27), CPU_TABLE(28),
-    kBytePatchRecords + kTableC, kBytePatchRecords + kLes01Dsc,
-};
-
-// Message, target entry, operation, records, next message.
+// Message, target entry, operation, byte table and its records, next message.
 const UpdateStep kUpdateSteps[kUpdateStepCount] = {
-    {0x8001, 0, StepOperation::RegistryEntries, 0, 0x8002},
-    {0x8002, 3, StepOperation::ExtractChunk, 0, 0x8003},
-    {0x8003, 1, StepOperation::BytePatches, 19, 0x8004},
-    {0x8004, 2, StepOperation::BytePatches, 188, 0x8005},
-    {0x8005, 4, StepOperation::BytePatches, 8, 0x8006},
-    {0x8006, 5, StepOperation::BytePatches, 8, 0x8007},
-    {0x8007, 6, StepOperation::BytePatches, 8, 0x8008},
-    {0x8008, 7, StepOperation::BytePatches, 8, 0x8068},
-    {0x8068, 8, StepOperation::BytePatches, 8, 0x8069},
-    {0x8069, 9, StepOperation::BytePatches, 8, 0x806A},
-    {0x806A, 10, StepOperation::BytePatches, 8, 0x806B},
-    {0x806B, 11, StepOperation::BytePatches, 8, 0x806C},
-    {0x806C, 12, StepOperation::BytePatches, 8, 0x806D},
-    {0x806D, 13, StepOperation::BytePatches, 8, 0x806E},
-    {0x806E, 14, StepOperation::BytePatches, 8, 0x806F},
-    {0x806F, 15, StepOperation::BytePatches, 8, 0x8070},
-    {0x8070, 16, StepOperation::BytePatches, 8, 0x8071},
-    {0x8071, 17, StepOperation::BytePatches, 8, 0x8072},
-    {0x8072, 18, StepOperation::BytePatches, 8, 0x8073},
-    {0x8073, 19, StepOperation::BytePatches, 8, 0x8074},
-    {0x8074, 20, StepOperation::BytePatches, 8, 0x8075},
-    {0x8075, 21, StepOperation::BytePatches, 8, 0x8076},
-    {0x8076, 22, StepOperation::BytePatches, 8, 0x8077},
-    {0x8077, 23, StepOperation::BytePatches, 8, 0x8078},
-    {0x8078, 24, StepOperation::BytePatches, 8, 0x8082},
-    {0x8082, 25, StepOperation::BytePatches, 8, 0x808D},
-    {0x808D, 26, StepOperation::BytePatches, 8, 0x808E},
-    {0x808E, 27, StepOperation::BytePatches, 8, 0x808F},
-    {0x808F, 28, StepOperation::BytePatches, 8, 0x8090},
-    {0x8090, 29, StepOperation::BytePatches, 8, 0x8091},
-    {0x8091, 30, StepOperation::BytePatches, 8, 0x8092},
-    {0x8092, 31, StepOperation::BytePatches, 8, 0x8093},
-    {0x8093, 32, StepOperation::BytePatches, 8, 0x8094},
-    {0x8094, 33, StepOperation::BytePatches, 60, 0x800A},
-    {0x800A, 34, StepOperation::BytePatches, 1, MSG_SAVE_STEP},
+    {WM_APP + 1, 0, StepOperation::RegistryEntries, nullptr, 0, WM_APP + 2},
+    {WM_APP + 2, 3, StepOperation::ExtractChunk, nullptr, 0, WM_APP + 3},
+    {WM_APP + 3, 1, StepOperation::BytePatches, kBytePatchRecords + kTableA, 19, WM_APP + 4},
+    {WM_APP + 4, 2, StepOperation::BytePatches, kBytePatchRecords + kTableB, 188, WM_APP + 5},
+    {WM_APP + 5, 4, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 0, 8, WM_APP + 6},
+    {WM_APP + 6, 5, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 1, 8, WM_APP + 7},
+    {WM_APP + 7, 6, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 2, 8, WM_APP + 8},
+    {WM_APP + 8, 7, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 3, 8, WM_APP + 104},
+    {WM_APP + 104, 8, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 4, 8, WM_APP + 105},
+    {WM_APP + 105, 9, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 5, 8, WM_APP + 106},
+    {WM_APP + 106, 10, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 6, 8, WM_APP + 107},
+    {WM_APP + 107, 11, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 7, 8, WM_APP + 108},
+    {WM_APP + 108, 12, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 8, 8, WM_APP + 109},
+    {WM_APP + 109, 13, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 9, 8, WM_APP + 110},
+    {WM_APP + 110, 14, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 10, 8, WM_APP + 111},
+    {WM_APP + 111, 15, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 11, 8, WM_APP + 112},
+    {WM_APP + 112, 16, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 12, 8, WM_APP + 113},
+    {WM_APP + 113, 17, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 13, 8, WM_APP + 114},
+    {WM_APP + 114, 18, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 14, 8, WM_APP + 115},
+    {WM_APP + 115, 19, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 15, 8, WM_APP + 116},
+    {WM_APP + 116, 20, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 16, 8, WM_APP + 117},
+    {WM_APP + 117, 21, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 17, 8, WM_APP + 118},
+    {WM_APP + 118, 22, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 18, 8, WM_APP + 119},
+    {WM_APP + 119, 23, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 19, 8, WM_APP + 120},
+    {WM_APP + 120, 24, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 20, 8, WM_APP + 130},
+    {WM_APP + 130, 25, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 21, 8, WM_APP + 141},
+    {WM_APP + 141, 26, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 22, 8, WM_APP + 142},
+    {WM_APP + 142, 27, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 23, 8, WM_APP + 143},
+    {WM_APP + 143, 28, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 24, 8, WM_APP + 144},
+    {WM_APP + 144, 29, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 25, 8, WM_APP + 145},
+    {WM_APP + 145, 30, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 26, 8, WM_APP + 146},
+    {WM_APP + 146, 31, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 27, 8, WM_APP + 147},
+    {WM_APP + 147, 32, StepOperation::BytePatches, kBytePatchRecords + kCpuTables + 8 * 28, 8, WM_APP + 148},
+    {WM_APP + 148, 33, StepOperation::BytePatches, kBytePatchRecords + kTableC, 60, WM_APP + 10},
+    {WM_APP + 10, 34, StepOperation::BytePatches, kBytePatchRecords + kLes01Dsc, 1, MSG_SAVE_STEP},
 };

@@ -81,23 +81,20 @@ TEST(Tables, TheChainRunsItsStepsInOrder)
 TEST(Tables, EveryTableFollowsTheLastAndRisesStrictly)
 {
     const BytePatch *expectedStart = kBytePatchRecords;
-    unsigned table = 0;
+    unsigned tables = 0;
     for (const UpdateStep &step : kUpdateSteps) {
         SCOPED_TRACE("message " + std::to_string(step.message));
         if (step.operation != StepOperation::BytePatches) {
-            EXPECT_EQ(nullptr, BytePatchTableOf(step));
+            EXPECT_EQ(nullptr, step.table);
             continue;
         }
-        const BytePatch *records = BytePatchTableOf(step);
-        ASSERT_LT(table, kBytePatchTableCount);
-        EXPECT_EQ(kBytePatchTables[table], records);
-        EXPECT_EQ(expectedStart, records);
+        EXPECT_EQ(expectedStart, step.table);
         for (unsigned i = 1; i < step.recordCount; ++i)
-            EXPECT_LT(records[i - 1].offset, records[i].offset) << "record " << i;
-        expectedStart = records + step.recordCount;
-        ++table;
+            EXPECT_LT(step.table[i - 1].offset, step.table[i].offset) << "record " << i;
+        expectedStart = step.table + step.recordCount;
+        ++tables;
     }
-    EXPECT_EQ(kBytePatchTableCount, table);
+    EXPECT_EQ(33u, tables);
     EXPECT_EQ(kBytePatchRecords + kBytePatchRecordCount, expectedStart);
 }
 
@@ -108,10 +105,10 @@ TEST(Tables, TheTablesHoldTheReleaseBytes)
                             {0x44C, 'W'}, {0x557, 'R'}, {0x5FF, 'L'}, {0x67C, 'P'}, {0x70B, 'A'},
                             {0x7A2, 'K'}, {0x81C, 'P'}, {0x840, 'U'}, {0x916, 'K'}, {0x9AB, 'L'},
                             {0xA81, 'L'}, {0xB51, 'O'}, {0xBF9, 'S'}, {0xC8C, 'P'}};
-    EXPECT_EQ(tableA, RecordsOf(kBytePatchTables[0], 19));
+    EXPECT_EQ(tableA, RecordsOf(kUpdateSteps[2].table, 19));
 
     // Table B, Contents\INFO.PAK: capitals only, known at both ends.
-    const Records tableB = RecordsOf(kBytePatchTables[1], 188);
+    const Records tableB = RecordsOf(kUpdateSteps[3].table, 188);
     const Records head = {{0x9, 'N'}, {0x5D, 'M'}, {0xA5, 'M'}, {0xF3, 'C'}, {0x166, 'P'}};
     const Records tail = {{0x5D8C, 'S'}, {0x5DC2, 'U'}, {0x5E65, 'A'}};
     EXPECT_EQ(head, Records(tableB.begin(), tableB.begin() + 5));
@@ -125,7 +122,7 @@ TEST(Tables, TheTablesHoldTheReleaseBytes)
                                      0xBB94, 0xCA66, 0xBFF4, 0xBAB4, 0xB788, 0xB2B6, 0xB2B6, 0xB2B6,
                                      0xB2B6, 0xB2B6, 0xB2B6, 0xB2B6, 0xB2B6};
     for (unsigned i = 0; i < 29; ++i)
-        EXPECT_EQ(CpuAt(cpuOffsets[i]), RecordsOf(kBytePatchTables[2 + i], 8)) << "table " << 2 + i;
+        EXPECT_EQ(CpuAt(cpuOffsets[i]), RecordsOf(kUpdateSteps[4 + i].table, 8)) << "table " << 2 + i;
 
     // Table C, profile\DEF1.CFG: six pairs, the 'f's, six pairs.
     const uint32_t pairs[12] = {0x12F,  0x3D5,  0x3223, 0x37C5, 0x3B78, 0x4AFC,
@@ -145,10 +142,10 @@ TEST(Tables, TheTablesHoldTheReleaseBytes)
     }
     ASSERT_EQ(60u, tableC.size());
     EXPECT_EQ(0x8368u, tableC[12 + 35].first);
-    EXPECT_EQ(tableC, RecordsOf(kBytePatchTables[31], 60));
+    EXPECT_EQ(tableC, RecordsOf(kUpdateSteps[33].table, 60));
 
     // training\les01.dsc.
-    EXPECT_EQ((Records{{0x3742, 0x35}}), RecordsOf(kBytePatchTables[32], 1));
+    EXPECT_EQ((Records{{0x3742, 0x35}}), RecordsOf(kUpdateSteps[34].table, 1));
 }
 
 } // namespace

@@ -306,23 +306,19 @@ Tree Installation::Expected(unsigned steps, unsigned saves) const
 {
     Tree tree = original_;
     std::string menuText = ReadFileBytes(MENU_TEXT);
-    unsigned table = 0;
-    for (unsigned i = 0; i < kUpdateStepCount; ++i) {
+    for (unsigned i = 0; i < steps && i < kUpdateStepCount; ++i) {
         const UpdateStep &step = kUpdateSteps[i];
-        if (i < steps && step.operation == StepOperation::ExtractChunk)
+        if (step.operation == StepOperation::ExtractChunk)
             tree[kRelativeTargetPaths[step.target]] = menuText;
         if (step.operation != StepOperation::BytePatches)
             continue;
-        if (i < steps) {
-            std::string &bytes = tree[kRelativeTargetPaths[step.target]];
-            for (unsigned r = 0; r < step.recordCount; ++r) {
-                const BytePatch &record = kBytePatchTables[table][r];
-                if (record.offset >= bytes.size())
-                    bytes.resize(record.offset + 1, '\0');
-                bytes[record.offset] = static_cast<char>(record.value);
-            }
+        std::string &bytes = tree[kRelativeTargetPaths[step.target]];
+        for (unsigned r = 0; r < step.recordCount; ++r) {
+            const BytePatch &record = step.table[r];
+            if (record.offset >= bytes.size())
+                bytes.resize(record.offset + 1, '\0');
+            bytes[record.offset] = static_cast<char>(record.value);
         }
-        ++table;
     }
     for (unsigned i = 0; i < saves && i < saveOrder_.size(); ++i)
         tree[saveOrder_[i]] = updatedSaves_.at(saveOrder_[i]);
