@@ -14,16 +14,20 @@
 // ---------------------------------------------------------------------------
 // Texts. Each is held once; code and tests use these names.
 
+// The caption of every box and of the dialog; the out-of-memory error; what
+// a question to continue ends with.
 constexpr char kCaption[] = "Vendrake II PL - PATCH 1.00B";
 constexpr char kOutOfMemory[] = "Za mało pamięci do przeprowadzenia\nprocesu aktualizacji Vendrake II PL.";
 constexpr char kContinueSuffix[] = "\n\nCzy chcesz kontynuować?";
 
+// Start-up: discovery and the confirmation.
 constexpr char kNotInstalled[] = "Gra Vendrake II PL nie jest zainstalowana.";
 constexpr char kRegistryUnreadable[] = "Nie można odczytać z rejestru\ninformacji o grze Vendrake II PL.";
 constexpr char kDirectoryNotFound[] = "Nie znaleziono katalogu \"%s\".";
 constexpr char kConfirmUpdate[] =
     "Znaleziono grę Vendrake II PL w katalogu \"%s\".\nCzy chcesz kontynuować aktualizację gry?";
 
+// The file operations ("%s": the file).
 constexpr char kCannotOpen[] = "Nie można otworzyć pliku \"%s\".";
 constexpr char kCannotRead[] = "Nie można odczytać danych z pliku \"%s\".";
 constexpr char kCannotWrite[] = "Nie można zapisać danych do pliku \"%s\".";
@@ -31,14 +35,17 @@ constexpr char kCannotCreate[] = "Nie można utworzyć pliku \"%s\".";
 constexpr char kBadFileName[] = "Niewłaściwa nazwa pliku \"%s\"";
 constexpr char kBadFileName2[] = "Niewłaściwa nazwa pliku \"%s%s\"";
 
+// The registry values.
 constexpr char kRegistryBadType[] = "Nieobsługiwany typ wartości rejetru";
 constexpr char kRegistryCannotModify[] = "Nie można zmodyfikować wpisów do rejestru";
 
+// The progress dialog.
 constexpr char kCancelQuestion[] = "Czy na pewno chcesz anulować aktualizację gry?";
 constexpr char kStatusRunning[] = "Trwa uaktualnianie gry Vendrake II PL";
 constexpr char kStatusDone[] = "Uaktualnienie gry Vendrake II PL zakończone pomyślnie";
 constexpr char kFinishButton[] = "Zakończ";
 
+// The pieces of the log's lines.
 constexpr char kLogRegistry[] = "Uaktualnianie wpisów do rejestru...";
 constexpr char kLogFileOpen[] = "Uaktualnianie pliku \"";
 constexpr char kLogFileClose[] = "\"...";
@@ -62,18 +69,28 @@ extern MessageBoxFunction MessageBoxCall;
 // The progress dialog while it exists, else null; owner of every box.
 extern HWND DialogWindow;
 
+// An error box with text; 0.
 int ShowError(const char *text);
+// An error box with format expanded ("%s" conversions only); 0.
 int ShowErrorF(const char *format, const char *argument);
+// The same with two arguments; 0.
 int ShowErrorF2(const char *format, const char *argument1, const char *argument2);
+// A Yes/No question; 1 only for Yes.
 int AskYesNo(const char *text);
+// A question with format expanded; 1 only for Yes, 0 also when the text
+// can't be composed (the out-of-memory error is shown instead).
 int AskYesNoF(const char *format, const char *argument);
+// The same with two arguments.
 int AskYesNoF2(const char *format, const char *argument1, const char *argument2);
+// An information box; 1.
 int ShowInfo(const char *text);
 
-// failHard nonzero: an error box, result 0. Zero: the message with the
-// continue suffix as a question, result 1 on Yes.
+// failHard nonzero: an error box with text, result 0. Zero: text, a blank
+// line and "Czy chcesz kontynuować?" as a question, result 1 on Yes.
 int ReportOrAsk(const char *text, int failHard);
+// The same with format expanded with argument, in both cases.
 int ReportOrAskF(const char *format, const char *argument, int failHard);
+// The same with two arguments.
 int ReportOrAskF2(const char *format, const char *argument1, const char *argument2, int failHard);
 
 // ---------------------------------------------------------------------------

@@ -19,13 +19,18 @@ extern int updateFailed;
 // Set when the chain has finished; the exit code of the message loop.
 extern int updateDone;
 
+// The progress dialog's procedure: centres and fills the dialog, starts the
+// chain, appends to the log, asks before a cancel, shows the finished state
+// and, when it closes, posts the quit message with updateDone.
 INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // ---------------------------------------------------------------------------
 // The chain.
 
+// What a step does to its target.
 enum class StepOperation : uint8_t { RegistryEntries, ExtractChunk, BytePatches };
 
+// One step of the chain, run when its message arrives.
 struct UpdateStep {
     UINT message;           // the step's private message
     uint8_t target;         // entry of the target path table (0: none)
@@ -35,6 +40,7 @@ struct UpdateStep {
     UINT next;              // message posted after success
 };
 
+// Steps of the chain before the saved games, and the records of their tables.
 constexpr unsigned kUpdateStepCount = 35;
 constexpr unsigned kBytePatchRecordCount = 500;
 

@@ -47,6 +47,7 @@ int ExtractChunkFromFile(const char *sourcePath, const char *targetPath, uint32_
 // ---------------------------------------------------------------------------
 // Byte pokes.
 
+// One byte to write: a packed 5-byte record.
 #pragma pack(push, 1)
 struct BytePatch {
     uint32_t offset; // absolute position in the file, a signed 32-bit seek
@@ -68,14 +69,15 @@ int PatchOrExtract(const char *path, const BytePatch *table, uint32_t count, con
 // Pattern replacement with time-stamp keeping.
 
 // The saved-game rule: wherever "Procesor" stands in two consecutive
-// NUL-padded 9-byte fields, the first becomes "CPU".
+// NUL-padded 9-byte fields, the first becomes "CPU". Its length, its
+// replacement and its pattern.
 constexpr unsigned kSaveRuleLength = 18;
 extern const unsigned char kSaveRuleReplacement[kSaveRuleLength];
 extern const unsigned char kSavePattern[kSaveRuleLength];
 
-// The search that the pattern replacement uses: the widest the processor
-// offers, chosen at the first search.
+// The searches the pattern replacement can use.
 enum class ScanPath { Plain, Sse2, Avx2 };
+// The one in use: the widest the processor offers, chosen at the first search.
 ScanPath CurrentScanPath();
 // Makes every later search take path (tests and benchmarks force the
 // narrower ones); 0 when the processor lacks it.
@@ -101,15 +103,18 @@ int ReplaceInFileKeepTimes(const char *fileName, const unsigned char *replacemen
 int ReplaceInMatchingFiles(const char *wildcard, const unsigned char *replacement,
                            const unsigned char *pattern, unsigned length, int failHard, int keepTimes);
 
+// Sets the three time stamps of fileName, holding it open without sharing
+// meanwhile. 1 when set; else the result of the report.
 int RestoreFileTimes(const char *fileName, const FILETIME *creationTime, const FILETIME *lastAccessTime,
                      const FILETIME *lastWriteTime, int failHard);
 
+// What a walk does with each match; 0 stops the walk.
+typedef int (*MatchVisitor)(const char *fullName, const WIN32_FIND_DATAA &found, void *context);
 // Resolves the wildcard's directory and calls visit with the full name of every
 // match that isn't a directory, in the order the file system delivers them.
 // 1 when the walk ends normally (also without any match); 0, or the answer to
 // a report, when it stops. *enumerated says whether the enumeration began (the
 // wildcard could be resolved).
-typedef int (*MatchVisitor)(const char *fullName, const WIN32_FIND_DATAA &found, void *context);
 int WalkMatchingFiles(const char *wildcard, int failHard, MatchVisitor visit, void *context,
                       bool *enumerated = nullptr);
 
@@ -122,11 +127,16 @@ int IsExistingDirectory(const char *path);
 // The saved-game list: heap copies of full file names in enumeration order,
 // entries[entryCount] is null. Empty (entries null) at start.
 
+// The names, and how many there are.
 extern char **entries;
 extern uint32_t entryCount;
 
+// Adds a heap copy of fileName to the list (the other arguments are those of
+// ReplaceInFile and go unused). 1 when added; else the result of the report.
 int AppendToFileList(const char *fileName, const unsigned char *replacement, const unsigned char *pattern,
                      unsigned length, int failHard);
+// Adds the full name of every file the wildcard matches. 1 when the walk
+// ends normally; on a stop the whole list is emptied and the result is 0.
 int CollectMatchingFiles(const char *wildcard, const unsigned char *replacement,
                          const unsigned char *pattern, unsigned length, int failHard, int keepTimes);
 
@@ -136,6 +146,7 @@ void ReleaseFileList();
 // ---------------------------------------------------------------------------
 // Registry entries.
 
+// One registry value to write.
 struct RegistryEntry {
     HKEY rootKey;
     const char *subkey;
@@ -144,6 +155,7 @@ struct RegistryEntry {
     const char *data;
 };
 
+// The release's registry values: the game's "Guid".
 extern const RegistryEntry kRegistryEntries[1];
 
 // Writes the release's table.
