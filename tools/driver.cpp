@@ -6,7 +6,11 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "res/resource.h"
+
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
 #include <functional>
 #include <set>
@@ -14,11 +18,6 @@
 namespace
 {
 
-// Controls of the progress dialog (res/resource.h of the updater).
-constexpr int kLogId = 1005;
-constexpr int kProgressId = 1008;
-constexpr int kStatusId = 1009;
-constexpr int kFinishId = 1010;
 // The text of a message box.
 constexpr int kBoxTextId = 0xFFFF;
 
@@ -94,7 +93,7 @@ BOOL CALLBACK ScanTopLevel(HWND window, LPARAM context)
     // after WM_INITDIALOG has filled it in.
     if (processId != scan.processId || !IsWindowVisible(window) || !IsDialogClass(window))
         return TRUE;
-    if (GetDlgItem(window, kLogId))
+    if (GetDlgItem(window, IDC_LOG))
         scan.dialog = window;
     else if (GetDlgItem(window, kBoxTextId))
         scan.boxes.push_back(window);
@@ -106,11 +105,11 @@ bool ReadDialog(HWND dialog, DWORD started, DialogSnapshot *snapshot)
 {
     snapshot->milliseconds = GetTickCount() - started;
     snapshot->title = WindowTitle(dialog);
-    HWND button = GetDlgItem(dialog, kFinishId);
-    HWND bar = GetDlgItem(dialog, kProgressId);
+    HWND button = GetDlgItem(dialog, IDC_FINISH);
+    HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
     LRESULT low = 0, high = 0, position = 0;
-    bool read = ControlText(GetDlgItem(dialog, kStatusId), &snapshot->status) &&
-                ControlText(GetDlgItem(dialog, kLogId), &snapshot->log) &&
+    bool read = ControlText(GetDlgItem(dialog, IDC_STATUS), &snapshot->status) &&
+                ControlText(GetDlgItem(dialog, IDC_LOG), &snapshot->log) &&
                 ControlText(button, &snapshot->button) && Send(bar, PBM_GETRANGE, TRUE, 0, &low) &&
                 Send(bar, PBM_GETRANGE, FALSE, 0, &high) && Send(bar, PBM_GETPOS, 0, 0, &position);
     snapshot->rangeLow = static_cast<int>(low);
@@ -132,7 +131,7 @@ bool ReadDialog(HWND dialog, DWORD started, DialogSnapshot *snapshot)
     snapshot->desktopLeft = rect.left, snapshot->desktopTop = rect.top;
     snapshot->desktopRight = rect.right, snapshot->desktopBottom = rect.bottom;
     // While a dialog is being destroyed its controls go first.
-    return read && IsWindow(dialog) && GetDlgItem(dialog, kLogId);
+    return read && IsWindow(dialog) && GetDlgItem(dialog, IDC_LOG);
 }
 
 HWND VisibleChild(HWND window, int id)
@@ -171,10 +170,25 @@ class Session
     bool WaitFor(const std::string &action, const std::function<bool()> &done);
     bool RunAction(const std::string &action);
     bool Snapshot(HWND dialog);
+
+    // The actions (see DriverOptions); each gets the text behind its name.
+    bool FirstSight(const std::string &);
+    bool TakeSnapshot(const std::string &);
+    bool WaitDone(const std::string &);
+    bool WaitGone(const std::string &);
+    bool WaitExit(const std::string &);
+    bool Signal(const std::string &path);
+    bool SleepFor(const std::string &milliseconds);
+    bool PressFinish(const std::string &);
+    bool CloseBox(const std::string &);
+    bool Escape(const std::string &);
+    // After a press: waits until a box has been answered or the dialog is gone.
+    bool AwaitOutcome(const char *action, size_t boxesBefore);
+    bool NeedDialog(const char *action);
     bool DialogExists() const { return dialog_ && IsWindow(dialog_); }
     bool FinishEnabled() const
     {
-        HWND button = DialogExists() ? GetDlgItem(dialog_, kFinishId) : nullptr;
+        HWND button = DialogExists() ? GetDlgItem(dialog_, IDC_FINISH) : nullptr;
         return button && IsWindowEnabled(button);
     }
 
@@ -260,7 +274,7 @@ void Session::RecordBox(HWND box)
         record.buttons += button.name;
     }
     HWND owner = GetWindow(box, GW_OWNER);
-    bool ownedByDialog = owner && IsDialogClass(owner) && GetDlgItem(owner, kLogId);
+    bool ownedByDialog = owner && IsDialogClass(owner) && GetDlgItem(owner, IDC_LOG);
     record.owner = !owner ? "none" : ownedByDialog ? "dialog" : "other";
 
     std::string answer;
@@ -330,98 +344,145 @@ bool Session::WaitFor(const std::string &action, const std::function<bool()> &do
     }
 }
 
+bool Session::FirstSight(const std::string &)
+{
+    Poll();
+    if (DialogExists())
+        return Snapshot(dialog_), true;
+    if (dialogSeen_) {
+        Fail("dialog: the dialog has already closed");
+        return false;
+    }
+    snapshotOnSight_ = true;
+    return WaitFor("dialog", [this] { return dialogSeen_; });
+}
+
+bool Session::NeedDialog(const char *action)
+{
+    Poll();
+    if (DialogExists())
+        return true;
+    Fail(std::string(action) + ": there is no dialog");
+    return false;
+}
+
+bool Session::TakeSnapshot(const std::string &)
+{
+    return NeedDialog("snapshot") && (Snapshot(dialog_), true);
+}
+
+bool Session::WaitDone(const std::string &)
+{
+    return WaitFor("wait-done", [this] { return FinishEnabled(); }) && (Snapshot(dialog_), true);
+}
+
+bool Session::WaitGone(const std::string &)
+{
+    return WaitFor("wait-gone", [this] { return exited_ || (dialogSeen_ && !DialogExists()); });
+}
+
+bool Session::WaitExit(const std::string &)
+{
+    return WaitFor("wait-exit", [this] { return exited_; });
+}
+
+// Tells a script outside that this point is reached (it takes a screenshot,
+// for instance): creates the named file.
+bool Session::Signal(const std::string &path)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        Fail("signal:" + path + ": cannot create the file");
+        return false;
+    }
+    CloseHandle(file);
+    return true;
+}
+
+bool Session::SleepFor(const std::string &milliseconds)
+{
+    DWORD until = GetTickCount() + static_cast<DWORD>(strtoul(milliseconds.c_str(), nullptr, 10));
+    for (;;) {
+        Poll();
+        if (!result_.error.empty())
+            return false;
+        if (static_cast<LONG>(GetTickCount() - until) >= 0)
+            return true;
+        if (PastDeadline()) {
+            Fail("sleep:" + milliseconds + ": time limit reached");
+            return false;
+        }
+        Sleep(kPollMilliseconds);
+    }
+}
+
+bool Session::AwaitOutcome(const char *action, size_t boxesBefore)
+{
+    return WaitFor(action, [this, boxesBefore] {
+        return result_.boxes.size() > boxesBefore || !DialogExists() || exited_;
+    });
+}
+
+bool Session::PressFinish(const std::string &)
+{
+    if (!NeedDialog("press-finish"))
+        return false;
+    size_t boxesBefore = result_.boxes.size();
+    // A player can press the button only once it is enabled.
+    if (!WaitFor("press-finish", [this] { return FinishEnabled(); }))
+        return false;
+    PostMessageA(dialog_, WM_COMMAND, MAKEWPARAM(IDC_FINISH, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog_, IDC_FINISH)));
+    return AwaitOutcome("press-finish", boxesBefore);
+}
+
+bool Session::CloseBox(const std::string &)
+{
+    if (!NeedDialog("close-box"))
+        return false;
+    size_t boxesBefore = result_.boxes.size();
+    PostMessageA(dialog_, WM_SYSCOMMAND, SC_CLOSE, 0);
+    return AwaitOutcome("close-box", boxesBefore);
+}
+
+// Esc to the control with the focus, where a real key goes, so that the
+// program's IsDialogMessage handles it like a real key.
+bool Session::Escape(const std::string &)
+{
+    if (!NeedDialog("escape"))
+        return false;
+    GUITHREADINFO thread = {};
+    thread.cbSize = sizeof thread;
+    HWND target = dialog_;
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(dialog_, nullptr), &thread) && thread.hwndFocus &&
+        (thread.hwndFocus == dialog_ || IsChild(dialog_, thread.hwndFocus)))
+        target = thread.hwndFocus;
+    PostMessageA(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    PostMessageA(target, WM_KEYUP, VK_ESCAPE, static_cast<LPARAM>(0xC0010001u));
+    return true;
+}
+
+// An action by name; a name ending in ':' takes the rest of the action as
+// its argument.
+struct ActionHandler {
+    const char *name;
+    bool (Session::*run)(const std::string &argument);
+};
+
 bool Session::RunAction(const std::string &action)
 {
-    if (action == "dialog") {
-        Poll();
-        if (DialogExists()) {
-            Snapshot(dialog_);
-            return true;
-        }
-        if (dialogSeen_) {
-            Fail("dialog: the dialog has already closed");
-            return false;
-        }
-        snapshotOnSight_ = true;
-        return WaitFor(action, [this] { return dialogSeen_; });
-    }
-    if (action == "snapshot") {
-        Poll();
-        if (!DialogExists()) {
-            Fail("snapshot: there is no dialog");
-            return false;
-        }
-        Snapshot(dialog_);
-        return true;
-    }
-    if (action == "wait-done") {
-        if (!WaitFor(action, [this] { return FinishEnabled(); }))
-            return false;
-        Snapshot(dialog_);
-        return true;
-    }
-    if (action == "wait-gone")
-        return WaitFor(action, [this] { return exited_ || (dialogSeen_ && !DialogExists()); });
-    if (action == "wait-exit")
-        return WaitFor(action, [this] { return exited_; });
-    if (action.compare(0, 7, "signal:") == 0) {
-        // Tells a script outside that this point is reached (it takes a
-        // screenshot, for instance): creates the named file.
-        HANDLE file = CreateFileA(action.c_str() + 7, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            Fail(action + ": cannot create the file");
-            return false;
-        }
-        CloseHandle(file);
-        return true;
-    }
-    if (action.compare(0, 6, "sleep:") == 0) {
-        DWORD until = GetTickCount() + static_cast<DWORD>(strtoul(action.c_str() + 6, nullptr, 10));
-        for (;;) {
-            Poll();
-            if (!result_.error.empty())
-                return false;
-            if (static_cast<LONG>(GetTickCount() - until) >= 0)
-                return true;
-            if (PastDeadline()) {
-                Fail(action + ": time limit reached");
-                return false;
-            }
-            Sleep(kPollMilliseconds);
-        }
-    }
-    if (action == "press-finish" || action == "close-box" || action == "escape") {
-        Poll();
-        if (!DialogExists()) {
-            Fail(action + ": there is no dialog");
-            return false;
-        }
-        size_t boxesBefore = result_.boxes.size();
-        if (action == "press-finish") {
-            // A player can press the button only once it is enabled.
-            if (!WaitFor(action, [this] { return FinishEnabled(); }))
-                return false;
-            PostMessageA(dialog_, WM_COMMAND, MAKEWPARAM(kFinishId, BN_CLICKED),
-                         reinterpret_cast<LPARAM>(GetDlgItem(dialog_, kFinishId)));
-        } else if (action == "close-box") {
-            PostMessageA(dialog_, WM_SYSCOMMAND, SC_CLOSE, 0);
-        } else {
-            // To the control with the focus, where a real key goes, so that
-            // the program's IsDialogMessage handles it like a real key.
-            GUITHREADINFO thread = {};
-            thread.cbSize = sizeof thread;
-            HWND target = dialog_;
-            if (GetGUIThreadInfo(GetWindowThreadProcessId(dialog_, nullptr), &thread) && thread.hwndFocus &&
-                (thread.hwndFocus == dialog_ || IsChild(dialog_, thread.hwndFocus)))
-                target = thread.hwndFocus;
-            PostMessageA(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-            PostMessageA(target, WM_KEYUP, VK_ESCAPE, static_cast<LPARAM>(0xC0010001u));
-            return true;
-        }
-        // What a press leads to: a box (answered already) or the dialog gone.
-        return WaitFor(action, [this, boxesBefore] {
-            return result_.boxes.size() > boxesBefore || !DialogExists() || exited_;
-        });
+    static const ActionHandler kActions[] = {
+        {"dialog", &Session::FirstSight},  {"snapshot", &Session::TakeSnapshot},
+        {"wait-done", &Session::WaitDone}, {"wait-gone", &Session::WaitGone},
+        {"wait-exit", &Session::WaitExit}, {"signal:", &Session::Signal},
+        {"sleep:", &Session::SleepFor},    {"press-finish", &Session::PressFinish},
+        {"close-box", &Session::CloseBox}, {"escape", &Session::Escape},
+    };
+    for (const ActionHandler &handler : kActions) {
+        const size_t length = strlen(handler.name);
+        const bool takesArgument = handler.name[length - 1] == ':';
+        if (takesArgument ? action.compare(0, length, handler.name) == 0 : action == handler.name)
+            return (this->*handler.run)(action.substr(takesArgument ? length : action.size()));
     }
     Fail("unknown action \"" + action + "\"");
     return false;
