@@ -5,6 +5,8 @@
 // every table the offsets rise strictly.
 #include "dialog/dialog.h"
 
+// The tables are laid out by hand, as data.
+// clang-format off
 namespace {
 
 // "CPU" and five zero bytes at eight consecutive offsets from o.
@@ -120,3 +122,4 @@ const UpdateStep kUpdateSteps[kUpdateStepCount] = {
     {WM_APP + 148, 33, StepOperation::BytePatches, kBytePatchRecords + kTableC, 60, WM_APP + 10},
     {WM_APP + 10, 34, StepOperation::BytePatches, kBytePatchRecords + kLes01Dsc, 1, MSG_SAVE_STEP},
 };
+// clang-format on
