@@ -49,8 +49,8 @@ int InitCommonControlsFromSystem()
     HMODULE comctl = LoadSystemLibrary("comctl32.dll");
     if (!comctl)
         return 0;
-    auto init = reinterpret_cast<InitCommonControlsFunction>(reinterpret_cast<void *>(
-        GetProcAddress(comctl, MAKEINTRESOURCEA(kInitCommonControlsOrdinal))));
+    auto init = reinterpret_cast<InitCommonControlsFunction>(
+        reinterpret_cast<void *>(GetProcAddress(comctl, MAKEINTRESOURCEA(kInitCommonControlsOrdinal))));
     if (!init)
         return 0;
     init();

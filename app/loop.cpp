@@ -10,8 +10,8 @@ DWORD UiThreadId = 0;
 int RunProgressDialog(HINSTANCE instance)
 {
     InitCommonControlsFromSystem();
-    DialogWindow = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
-                                      ProgressDialogProc, 0);
+    DialogWindow =
+        CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressDialogProc, 0);
     if (!DialogWindow)
         return 0;
 

@@ -56,8 +56,8 @@ constexpr char kLogOk[] = " OK\r\n";
 
 // Box styles (MessageBoxA type values).
 enum : UINT {
-    kStyleError = MB_OK | MB_ICONERROR,          // 0x10
-    kStyleQuestion = MB_YESNO | MB_ICONQUESTION, // 0x24
+    kStyleError = MB_OK | MB_ICONERROR,            // 0x10
+    kStyleQuestion = MB_YESNO | MB_ICONQUESTION,   // 0x24
     kStyleInformation = MB_OK | MB_ICONINFORMATION // 0x40
 };
 

@@ -9,10 +9,10 @@
 #include "patch/patch.h"
 
 // Private window messages of the progress dialog.
-constexpr UINT MSG_LOG_APPEND = WM_APP + 0;      // lParam: text to append; sent
-constexpr UINT MSG_FIRST_STEP = WM_APP + 1;      // posted by WM_INITDIALOG
-constexpr UINT MSG_SAVE_STEP = WM_APP + 11;      // lParam: index into entries
-constexpr UINT MSG_UPDATE_DONE = WM_APP + 100;   // the chain has finished
+constexpr UINT MSG_LOG_APPEND = WM_APP + 0;    // lParam: text to append; sent
+constexpr UINT MSG_FIRST_STEP = WM_APP + 1;    // posted by WM_INITDIALOG
+constexpr UINT MSG_SAVE_STEP = WM_APP + 11;    // lParam: index into entries
+constexpr UINT MSG_UPDATE_DONE = WM_APP + 100; // the chain has finished
 
 // Set by a failing step; the close that follows asks nothing.
 extern int updateFailed;
@@ -32,8 +32,8 @@ enum class StepOperation : uint8_t { RegistryEntries, ExtractChunk, BytePatches 
 
 // One step of the chain, run when its message arrives.
 struct UpdateStep {
-    UINT message;           // the step's private message
-    uint8_t target;         // entry of the target path table (0: none)
+    UINT message;   // the step's private message
+    uint8_t target; // entry of the target path table (0: none)
     StepOperation operation;
     const BytePatch *table; // byte-patch steps: their table
     uint16_t recordCount;   // and its number of records

@@ -60,7 +60,10 @@ namespace {
 
 char *entryStart[kTargetEntryCount + 1];
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsSeparator(char c)
+{
+    return c == '\\' || c == '/';
+}
 
 // A drive letter, a colon and a separator ("C:\..." or "C:/..."), or a
 // network path ("\\server\share..."). Anything else depends on the

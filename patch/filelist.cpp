@@ -55,8 +55,8 @@ int CollectMatch(const char *fullName, const WIN32_FIND_DATAA &, void *context)
 
 } // namespace
 
-int CollectMatchingFiles(const char *wildcard, const unsigned char *replacement,
-                         const unsigned char *pattern, unsigned length, int failHard, int)
+int CollectMatchingFiles(const char *wildcard, const unsigned char *replacement, const unsigned char *pattern,
+                         unsigned length, int failHard, int)
 {
     CollectJob job = {replacement, pattern, length, failHard};
     bool enumerated;

@@ -137,8 +137,8 @@ int AppendToFileList(const char *fileName, const unsigned char *replacement, con
                      unsigned length, int failHard);
 // Adds the full name of every file the wildcard matches. 1 when the walk
 // ends normally; on a stop the whole list is emptied and the result is 0.
-int CollectMatchingFiles(const char *wildcard, const unsigned char *replacement,
-                         const unsigned char *pattern, unsigned length, int failHard, int keepTimes);
+int CollectMatchingFiles(const char *wildcard, const unsigned char *replacement, const unsigned char *pattern,
+                         unsigned length, int failHard, int keepTimes);
 
 // Frees every entry, last to first, then the array; the list is empty after.
 void ReleaseFileList();

@@ -21,7 +21,10 @@ bool ReadWord(FILE *stream, long position, uint32_t *value)
     return true;
 }
 
-uint32_t Half(uint32_t word) { return word & 0xFFFF; }
+uint32_t Half(uint32_t word)
+{
+    return word & 0xFFFF;
+}
 
 // Where the executable image ends (behind the raw data of its last section)
 // and, when an Authenticode certificate table closes the file, where that
@@ -38,9 +41,14 @@ bool ReadImageLayout(FILE *stream, long fileSize, long *imageEnd, long *tableSta
     const long optionalHeader = static_cast<long>(peOffset) + 24;
     long directories;
     switch (Half(magicWord)) {
-    case 0x10B: directories = optionalHeader + 96; break;
-    case 0x20B: directories = optionalHeader + 112; break;
-    default: return false;
+    case 0x10B:
+        directories = optionalHeader + 96;
+        break;
+    case 0x20B:
+        directories = optionalHeader + 112;
+        break;
+    default:
+        return false;
     }
 
     const uint32_t sectionCount = counts >> 16;

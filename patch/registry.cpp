@@ -22,8 +22,8 @@ int ApplyRegistryTable(const RegistryEntry *table, size_t count)
         DWORD size = static_cast<DWORD>(strlen(entry.data) + 1);
         RegistryKey key;
         if (RegOpenKeyExA(entry.rootKey, entry.subkey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS ||
-            RegSetValueExA(key, entry.valueName, 0, entry.valueType, reinterpret_cast<const BYTE *>(entry.data),
-                           size) != ERROR_SUCCESS)
+            RegSetValueExA(key, entry.valueName, 0, entry.valueType,
+                           reinterpret_cast<const BYTE *>(entry.data), size) != ERROR_SUCCESS)
             return ShowError(kRegistryCannotModify);
     }
     return 1;

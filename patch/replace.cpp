@@ -22,10 +22,10 @@
 #include <immintrin.h>
 #include <string.h>
 
-const unsigned char kSaveRuleReplacement[kSaveRuleLength] = {
-    'C', 'P', 'U', 0, 0, 0, 0, 0, 0, 'P', 'r', 'o', 'c', 'e', 's', 'o', 'r', 0};
-const unsigned char kSavePattern[kSaveRuleLength] = {
-    'P', 'r', 'o', 'c', 'e', 's', 'o', 'r', 0, 'P', 'r', 'o', 'c', 'e', 's', 'o', 'r', 0};
+const unsigned char kSaveRuleReplacement[kSaveRuleLength] = {'C', 'P', 'U', 0,   0,   0,   0,   0,   0,
+                                                             'P', 'r', 'o', 'c', 'e', 's', 'o', 'r', 0};
+const unsigned char kSavePattern[kSaveRuleLength] = {'P', 'r', 'o', 'c', 'e', 's', 'o', 'r', 0,
+                                                     'P', 'r', 'o', 'c', 'e', 's', 'o', 'r', 0};
 
 namespace {
 
@@ -101,7 +101,8 @@ __attribute__((target("sse2"))) size_t FindSse2(const unsigned char *buffer, siz
     const size_t second = needle.second;
     size_t p = from;
     for (; last >= 63 && p <= last - 63; p += 64) {
-        __m128i m0 = Lane16(buffer + p, second, first, other), m1 = Lane16(buffer + p + 16, second, first, other);
+        __m128i m0 = Lane16(buffer + p, second, first, other),
+                m1 = Lane16(buffer + p + 16, second, first, other);
         __m128i m2 = Lane16(buffer + p + 32, second, first, other);
         __m128i m3 = Lane16(buffer + p + 48, second, first, other);
         if (!_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(m0, m1), _mm_or_si128(m2, m3))))
@@ -139,7 +140,8 @@ __attribute__((target("avx2"))) size_t FindAvx2(const unsigned char *buffer, siz
     const size_t second = needle.second;
     size_t p = from;
     for (; last >= 127 && p <= last - 127; p += 128) {
-        __m256i m0 = Lane32(buffer + p, second, first, other), m1 = Lane32(buffer + p + 32, second, first, other);
+        __m256i m0 = Lane32(buffer + p, second, first, other),
+                m1 = Lane32(buffer + p + 32, second, first, other);
         __m256i m2 = Lane32(buffer + p + 64, second, first, other);
         __m256i m3 = Lane32(buffer + p + 96, second, first, other);
         if (_mm256_testz_si256(_mm256_or_si256(m0, m1), _mm256_or_si256(m0, m1)) &&
@@ -207,7 +209,8 @@ bool Scan(unsigned char *buffer, size_t size, size_t *position, const unsigned c
     if (size >= needle.length) {
         const FindFunction search = Find();
         size_t found;
-        while (p <= size - needle.length && (found = search(buffer, p, size - needle.length, needle)) != kNone) {
+        while (p <= size - needle.length &&
+               (found = search(buffer, p, size - needle.length, needle)) != kNone) {
             memcpy(buffer + found, replacement, needle.length);
             if (*dirtyEnd > *dirtyBegin && found - *dirtyEnd > kWriteGap) {
                 if (!flush(*dirtyBegin, *dirtyEnd))
@@ -387,8 +390,7 @@ int ReplaceInFileKeepTimes(const char *fileName, const unsigned char *replacemen
     return 1;
 }
 
-int WalkMatchingFiles(const char *wildcard, int failHard, MatchVisitor visit, void *context,
-                      bool *enumerated)
+int WalkMatchingFiles(const char *wildcard, int failHard, MatchVisitor visit, void *context, bool *enumerated)
 {
     if (enumerated)
         *enumerated = false;

@@ -29,9 +29,9 @@ protected:
         HKEY key;
         ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, nullptr, 0,
                                                  KEY_ALL_ACCESS, nullptr, &key, nullptr));
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, kGamePathValue, 0, type,
-                                                reinterpret_cast<const BYTE *>(bytes.data()),
-                                                static_cast<DWORD>(bytes.size())));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegSetValueExA(key, kGamePathValue, 0, type, reinterpret_cast<const BYTE *>(bytes.data()),
+                                 static_cast<DWORD>(bytes.size())));
         RegCloseKey(key);
     }
     static void SetPath(const std::string &directory) { SetPathValue(directory + std::string(1, '\0')); }
@@ -156,9 +156,9 @@ TEST_F(Discovery, RefusesADirectoryThatDoesNotExistOrIsNotAbsolute)
     TempDir base;
     MakeDirectories(base / "x\\x\\Contents");
     ASSERT_TRUE(SetCurrentDirectoryA((base / "x").c_str()));
-    for (const std::string &directory : {base / "nie ma", std::string("."), std::string("x"),
-                                         std::string("..\\x"), std::string("x\\"), base.Path().substr(0, 2) + "x",
-                                         std::string("\\x"), base.Path().substr(2)}) {
+    for (const std::string &directory :
+         {base / "nie ma", std::string("."), std::string("x"), std::string("..\\x"), std::string("x\\"),
+          base.Path().substr(0, 2) + "x", std::string("\\x"), base.Path().substr(2)}) {
         SCOPED_TRACE(directory);
         SetPath(directory);
         ExpectRefused(Formatted(kDirectoryNotFound, directory));

@@ -20,8 +20,8 @@ public:
     {
         for (const std::string &program : programs_) {
             HKEY key;
-            if (RegCreateKeyExA(HKEY_CURRENT_USER, KeyOf(program).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                &key, nullptr) == ERROR_SUCCESS) {
+            if (RegCreateKeyExA(HKEY_CURRENT_USER, KeyOf(program).c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                                nullptr, &key, nullptr) == ERROR_SUCCESS) {
                 static const char kNativeFirst[] = "native,builtin";
                 RegSetValueExA(key, "comctl32", 0, REG_SZ, reinterpret_cast<const BYTE *>(kNativeFirst),
                                sizeof kNativeFirst);
@@ -149,8 +149,8 @@ TEST(Faults, NoRoomForTheMenuText)
     EXPECT_EQ(result.error, "");
     EXPECT_EQ(result.exitCode, 0);
     ASSERT_EQ(result.boxes.size(), 2u) << "no cancel question after the failure";
-    ExpectBoxOverDialog(result.boxes[1], Formatted(kCannotWrite, installation.TargetPath(kEntryMenuText)), "ok",
-                        1);
+    ExpectBoxOverDialog(result.boxes[1], Formatted(kCannotWrite, installation.TargetPath(kEntryMenuText)),
+                        "ok", 1);
     ExpectTree(installation.Directory(), installation.Expected(1, 0));
 }
 
@@ -232,7 +232,8 @@ TEST(Faults, PathValueWithoutTerminatorOrEmpty)
         SCOPED_TRACE(Transcript(unterminated));
         EXPECT_EQ(unterminated.error, "");
         ASSERT_EQ(unterminated.boxes.size(), 1u);
-        ExpectBox(unterminated.boxes[0], Formatted(kConfirmUpdate, installation.Directory()), "yes,no", "none");
+        ExpectBox(unterminated.boxes[0], Formatted(kConfirmUpdate, installation.Directory()), "yes,no",
+                  "none");
     }
 
     for (const std::string &empty : {std::string(), std::string(1, '\0')}) {
@@ -270,7 +271,8 @@ TEST(Faults, APlantedLibraryBesideTheUpdaterIsNotLoaded)
     EXPECT_TRUE(PathExists(mark)) << "the probe did not load the planted library: the check proves nothing";
     DeleteFileA(mark.c_str());
     EXPECT_EQ(RunAndWait(downloads / "load.exe"), 0);
-    EXPECT_TRUE(PathExists(mark)) << "loaded by name, the planted library was not found: the check proves nothing";
+    EXPECT_TRUE(PathExists(mark))
+        << "loaded by name, the planted library was not found: the check proves nothing";
     DeleteFileA(mark.c_str());
     EXPECT_EQ(RunAndWait(downloads / "load.exe", " --restricted"), 0);
     EXPECT_FALSE(PathExists(mark)) << "after the search is restricted, the planted library was loaded";
@@ -278,7 +280,8 @@ TEST(Faults, APlantedLibraryBesideTheUpdaterIsNotLoaded)
     GameKeyGuard key;
     Installation installation(0);
     key.Install(installation.Directory());
-    DriverResult result = RunUpdater({"yes"}, {"dialog", "wait-done", "press-finish", "wait-exit"}, "", updater);
+    DriverResult result =
+        RunUpdater({"yes"}, {"dialog", "wait-done", "press-finish", "wait-exit"}, "", updater);
     SCOPED_TRACE(Transcript(result));
     EXPECT_EQ(result.error, "");
     ASSERT_EQ(result.snapshots.size(), 2u);
@@ -296,7 +299,8 @@ TEST(Faults, AGameFileThatCannotBeOpenedStopsTheChain)
     const struct {
         const char *what;
         Cause cause;
-    } cases[] = {{"missing", kMissing}, {"held open without sharing", kHeldOpen}, {"a directory", kDirectory}};
+    } cases[] = {
+        {"missing", kMissing}, {"held open without sharing", kHeldOpen}, {"a directory", kDirectory}};
     constexpr unsigned kSaves = 2;
     const unsigned stepsDone = StepsBefore(kEntryMiss05);
     for (const auto &c : cases) {
@@ -321,7 +325,8 @@ TEST(Faults, AGameFileThatCannotBeOpenedStopsTheChain)
         EXPECT_EQ(result.error, "");
         EXPECT_EQ(result.exitCode, 0);
         ASSERT_EQ(result.boxes.size(), 2u) << "no cancel question after the failure";
-        ExpectBoxOverDialog(result.boxes[1], Formatted(kCannotOpen, target), "ok", static_cast<int>(stepsDone));
+        ExpectBoxOverDialog(result.boxes[1], Formatted(kCannotOpen, target), "ok",
+                            static_cast<int>(stepsDone));
         ExpectRunningState(result.boxes[1].dialog, kSaves);
         EXPECT_EQ(SplitLines(result.boxes[1].dialog.log),
                   SplitLines(installation.ExpectedLog(stepsDone, 0) + Installation::FileLine(target)));

@@ -87,7 +87,8 @@ void WriteGameValue(const char *name, const RegistryValue &value)
     RegCloseKey(key);
 }
 
-GameKeyGuard::GameKeyGuard() : existed_(GameKeyExists()), path_(ReadGameValue("PATH")), guid_(ReadGameValue("Guid"))
+GameKeyGuard::GameKeyGuard()
+    : existed_(GameKeyExists()), path_(ReadGameValue("PATH")), guid_(ReadGameValue("Guid"))
 {
 }
 
@@ -111,7 +112,6 @@ void GameKeyGuard::Remove()
 {
     RemoveGameKey();
 }
-
 
 // ---------------------------------------------------------------------------
 // Files.
@@ -237,7 +237,6 @@ bool StartsWith(const std::string &text, const std::string &prefix)
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-
 // ---------------------------------------------------------------------------
 // A sample installation.
 
@@ -277,8 +276,8 @@ void Installation::AddSavedGame(const std::string &name)
     MakeSavedGame(relative, static_cast<unsigned>(updatedSaves_.size()));
     MakeDirectories(Path("save"));
     WriteFileBytes(Path(relative), original_[relative]);
-    HANDLE file = CreateFileA(Path(relative).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+    HANDLE file =
+        CreateFileA(Path(relative).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         FILETIME creation = FileTimeOf(2001, 1), access = FileTimeOf(2002, 2), write = FileTimeOf(2003, 3);
         SetFileTime(file, &creation, &access, &write);
@@ -444,14 +443,11 @@ void ExpectRunningState(const DialogSnapshot &dialog, int saves)
     EXPECT_EQ(dialog.rangeHigh, 35 + saves);
 }
 
-
-
 // GoogleTest's own printer, except that failures are only printed: the
 // printer also hands each failure to OutputDebugStringA, which crashes this
 // program under Wine with the 32-bit loader emulated.
-class PrinterWithoutDebugOutput : public testing::TestEventListener
-{
-  public:
+class PrinterWithoutDebugOutput : public testing::TestEventListener {
+public:
     explicit PrinterWithoutDebugOutput(testing::TestEventListener *printer) : printer_(printer) {}
     ~PrinterWithoutDebugOutput() override { delete printer_; }
 
@@ -499,7 +495,7 @@ class PrinterWithoutDebugOutput : public testing::TestEventListener
     }
     void OnTestProgramEnd(const testing::UnitTest &test) override { printer_->OnTestProgramEnd(test); }
 
-  private:
+private:
     testing::TestEventListener *printer_;
 };
 
@@ -517,4 +513,3 @@ int main(int argc, char **argv)
     TerminateProcess(GetCurrentProcess(), static_cast<UINT>(failed));
     return failed;
 }
-

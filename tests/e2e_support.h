@@ -133,12 +133,14 @@ DriverResult RunUpdater(const std::vector<std::string> &answers, const std::vect
                         const std::string &arguments = "", const std::string &exe = DIST_EXE,
                         std::function<void(const BoxRecord &)> beforeAnswer = {});
 
-std::string ExpectedBoxLine(const std::string &text, const char *buttons, const char *owner, const char *answer);
+std::string ExpectedBoxLine(const std::string &text, const char *buttons, const char *owner,
+                            const char *answer);
 void ExpectBox(const BoxRecord &box, const std::string &text, const char *buttons, const char *owner);
 // A box shown over the running dialog and owned by it, with the bar at
 // `position` when the box came.
 void ExpectBoxOverDialog(const BoxRecord &box, const std::string &text, const char *buttons, int position);
 // True when the transcript line of `later` comes right after that of
 // `earlier`: nothing was seen between the two snapshots.
-bool Follows(const std::vector<std::string> &lines, const DialogSnapshot &earlier, const DialogSnapshot &later);
+bool Follows(const std::vector<std::string> &lines, const DialogSnapshot &earlier,
+             const DialogSnapshot &later);
 void ExpectRunningState(const DialogSnapshot &dialog, int saves);

@@ -116,9 +116,9 @@ TEST(Update, ALockedSavedGameIsAQuestion)
         {
             HeldOpen game(locked);
             // Yes is asked twice: for the contents and for the time stamps.
-            result = yes ? RunUpdater({"yes", "yes", "yes"},
-                                      {"dialog", "wait-done", "press-finish", "wait-exit"})
-                         : RunUpdater({"yes", "no"}, {"dialog", "wait-gone", "wait-exit"});
+            result =
+                yes ? RunUpdater({"yes", "yes", "yes"}, {"dialog", "wait-done", "press-finish", "wait-exit"})
+                    : RunUpdater({"yes", "no"}, {"dialog", "wait-gone", "wait-exit"});
         }
         SCOPED_TRACE(Transcript(result));
         EXPECT_EQ(result.error, "");
@@ -131,7 +131,8 @@ TEST(Update, ALockedSavedGameIsAQuestion)
 
         Tree actual = ReadTree(installation.Directory());
         const std::string &second = installation.SaveOrder()[1];
-        EXPECT_TRUE(actual[installation.SaveOrder()[0]] == installation.Original().at(installation.SaveOrder()[0]))
+        EXPECT_TRUE(actual[installation.SaveOrder()[0]] ==
+                    installation.Original().at(installation.SaveOrder()[0]))
             << "the locked saved game changed";
         if (yes) {
             const DialogSnapshot &done = result.snapshots.back();
@@ -140,8 +141,9 @@ TEST(Update, ALockedSavedGameIsAQuestion)
             EXPECT_EQ(done.log, installation.ExpectedLog(kUpdateStepCount, kSaves));
             EXPECT_TRUE(actual[second] == installation.UpdatedSave(second)) << "the next saved game";
         } else {
-            EXPECT_EQ(SplitLines(result.boxes[1].dialog.log),
-                      SplitLines(installation.ExpectedLog(kUpdateStepCount, 0) + Installation::FileLine(locked)));
+            EXPECT_EQ(
+                SplitLines(result.boxes[1].dialog.log),
+                SplitLines(installation.ExpectedLog(kUpdateStepCount, 0) + Installation::FileLine(locked)));
             EXPECT_TRUE(actual[second] == installation.Original().at(second)) << "a later saved game changed";
         }
     }

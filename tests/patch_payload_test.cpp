@@ -135,11 +135,13 @@ TEST_F(Payload, OnlyAChainThatReachesBackToTheImageIsTaken)
     };
     for (const char *exe : {DIST_EXE, RELEASE_EXE}) {
         const std::string release = ReadFileBytes(exe);
-        const std::string base = PeImage(release).Machine() == IMAGE_FILE_MACHINE_I386 ? "32-bit " : "64-bit ";
+        const std::string base =
+            PeImage(release).Machine() == IMAGE_FILE_MACHINE_I386 ? "32-bit " : "64-bit ";
         cases.push_back({base + "as built", release, &menuText});
         cases.push_back({base + "with a second chunk appended", release + Chunk(second), &second});
         for (size_t cut = 1; cut <= 64; ++cut)
-            cases.push_back({base + "cut by " + std::to_string(cut), release.substr(0, release.size() - cut), nullptr});
+            cases.push_back(
+                {base + "cut by " + std::to_string(cut), release.substr(0, release.size() - cut), nullptr});
         for (int bit = 0; bit < 32; ++bit) {
             std::string flipped = release;
             flipped[flipped.size() - 4 + bit / 8] ^= static_cast<char>(1 << (bit % 8));
@@ -163,10 +165,11 @@ TEST_F(Payload, OnlyAChainThatReachesBackToTheImageIsTaken)
                          ReadFileBytes(std::string(SIGNED_DIR) + "\\" + name + "-aligned.exe"), &menuText});
         cases.push_back({std::string(name) + " signed, signature removed",
                          ReadFileBytes(std::string(SIGNED_DIR) + "\\" + name + "-removed.exe"), nullptr});
-        for (size_t keep : {size_t(1), size_t(4), size_t(5), (signedExe.size() - table) / 2,
-                            signedExe.size() - table - 1})
-            cases.push_back({std::string(name) + " signed, cut " + std::to_string(keep) + " bytes into the table",
-                             signedExe.substr(0, table + keep), nullptr});
+        for (size_t keep :
+             {size_t(1), size_t(4), size_t(5), (signedExe.size() - table) / 2, signedExe.size() - table - 1})
+            cases.push_back(
+                {std::string(name) + " signed, cut " + std::to_string(keep) + " bytes into the table",
+                 signedExe.substr(0, table + keep), nullptr});
     }
 
     int n = 0;

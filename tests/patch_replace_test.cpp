@@ -88,7 +88,6 @@ void SetTimes(const std::string &path, const Times &times)
 
 const Times kOldTimes = {TimeOf(2001, 2, 3), TimeOf(2002, 3, 4), TimeOf(2003, 4, 5)};
 
-
 std::string Question(const std::string &message)
 {
     return message + kContinueSuffix;
@@ -124,7 +123,10 @@ std::vector<ScanPath> AvailableScanPaths()
 
 class ForcedScanPath {
 public:
-    explicit ForcedScanPath(ScanPath path) : chosen_(CurrentScanPath()) { EXPECT_EQ(1, ChooseScanPath(path)); }
+    explicit ForcedScanPath(ScanPath path) : chosen_(CurrentScanPath())
+    {
+        EXPECT_EQ(1, ChooseScanPath(path));
+    }
     ~ForcedScanPath() { ChooseScanPath(chosen_); }
 
 private:
@@ -176,7 +178,8 @@ TEST(ReplaceBuffer, EveryScanPathFindsOccurrencesAcrossItsLanes)
                 byte = random() % 3 ? 'A' : 'B';
             const std::string pattern = round % 2 ? "ABAAB" : "AB";
             const std::string replacement = round % 2 ? "BBABA" : "BA";
-            EXPECT_EQ(ReplacedPlainly(bytes, replacement, pattern), Replace(bytes, replacement, pattern).second);
+            EXPECT_EQ(ReplacedPlainly(bytes, replacement, pattern),
+                      Replace(bytes, replacement, pattern).second);
         }
     }
 }

@@ -102,8 +102,7 @@ TEST_F(Prompts, ReportOrAskOtherwiseAsksWhetherToContinue)
     ASSERT_EQ(6u, boxes.boxes.size());
     // ReportOrAsk shows its text literally, percent signs included.
     EXPECT_EQ("100% %s\n\nCzy chcesz kontynuować?", boxes.boxes[0].text);
-    EXPECT_EQ("Nie można zapisać danych do pliku \"a.SAV\".\n\nCzy chcesz kontynuować?",
-              boxes.boxes[2].text);
+    EXPECT_EQ("Nie można zapisać danych do pliku \"a.SAV\".\n\nCzy chcesz kontynuować?", boxes.boxes[2].text);
     EXPECT_EQ("Niewłaściwa nazwa pliku \"C:\\save\\x.SAV\"\n\nCzy chcesz kontynuować?", boxes.boxes[4].text);
     for (const RecordedBox &box : boxes.boxes) {
         EXPECT_EQ(kQuestionBox, box.type);

@@ -17,10 +17,7 @@ constexpr WORD kPolish = MAKELANGID(LANG_POLISH, SUBLANG_DEFAULT);
 
 class Resources : public testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        module_ = LoadLibraryExA(RELEASE_EXE, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    }
+    static void SetUpTestSuite() { module_ = LoadLibraryExA(RELEASE_EXE, nullptr, LOAD_LIBRARY_AS_DATAFILE); }
     static void TearDownTestSuite()
     {
         if (module_)

@@ -176,7 +176,8 @@ size_t PeImage::FileOffset(uint32_t rva) const
     return 0;
 }
 
-DiskFiller::DiskFiller(const std::string &directory, unsigned long long leave) : path_(directory + "\\zapełnienie")
+DiskFiller::DiskFiller(const std::string &directory, unsigned long long leave)
+    : path_(directory + "\\zapełnienie")
 {
     Fill(directory, leave);
 }
@@ -228,8 +229,8 @@ bool StoreUnterminatedString(HKEY root, const char *subkey, REGSAM view, const c
                                      nullptr) != ERROR_SUCCESS)
         return false;
     std::wstring wideName = Converted(name), data = Converted(text);
-    NativeString nativeName = {static_cast<USHORT>(wideName.size() * 2), static_cast<USHORT>(wideName.size() * 2),
-                               &wideName[0]};
+    NativeString nativeName = {static_cast<USHORT>(wideName.size() * 2),
+                               static_cast<USHORT>(wideName.size() * 2), &wideName[0]};
     LONG status = setValue(key, &nativeName, 0, REG_SZ, &data[0], static_cast<ULONG>(data.size() * 2));
     RegCloseKey(key);
     return status == 0;

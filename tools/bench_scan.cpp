@@ -189,8 +189,8 @@ int main(int argc, char **argv)
             CountRules(path, &patterns, &replacements);
             if (time < 0 || patterns != 0 || replacements != expected) {
                 fprintf(stderr, "bench_scan: %s: %u occurrences left, %u replaced, %u expected\n",
-                        PathName(paths[i]), static_cast<unsigned>(patterns), static_cast<unsigned>(replacements),
-                        static_cast<unsigned>(expected));
+                        PathName(paths[i]), static_cast<unsigned>(patterns),
+                        static_cast<unsigned>(replacements), static_cast<unsigned>(expected));
                 return 1;
             }
             occurrences[i].Take(time);

@@ -180,8 +180,8 @@ int main(int argc, char **argv)
     const std::string directory = root + "\\Vendrake II PL";
     const REGSAM view = UpdaterView(updater);
     HKEY existing;
-    const bool keyExisted = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, KEY_READ | view, &existing) ==
-                            ERROR_SUCCESS;
+    const bool keyExisted =
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, KEY_READ | view, &existing) == ERROR_SUCCESS;
     if (keyExisted)
         RegCloseKey(existing);
     if (!view || !SetGamePath(view, directory)) {

@@ -15,8 +15,7 @@
 #include <functional>
 #include <set>
 
-namespace
-{
+namespace {
 
 // The text of a message box.
 constexpr int kBoxTextId = 0xFFFF;
@@ -142,9 +141,8 @@ HWND VisibleChild(HWND window, int id)
 
 // One run of the program: the process, what has been seen of it, and the
 // result being filled in.
-class Session
-{
-  public:
+class Session {
+public:
     Session(const DriverOptions &options, DriverResult &result) : options_(options), result_(result) {}
     ~Session()
     {
@@ -156,7 +154,7 @@ class Session
     void RunActions();
     void Finish();
 
-  private:
+private:
     void Fail(const std::string &problem)
     {
         if (!result_.error.empty())

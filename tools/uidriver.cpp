@@ -11,8 +11,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-namespace
-{
+namespace {
 
 std::vector<std::string> SplitAtCommas(const std::string &list)
 {
