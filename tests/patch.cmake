@@ -11,13 +11,13 @@ target_link_libraries(unit_tests PRIVATE patch dialog)
 # The extraction reads the payload of the running executable. unit_tests
 # carries none: behind its sections stands its symbol table.
 #
-# A stripped copy of unit_tests that carries two chunks right behind its
-# sections (index 1: 8,192 bytes, index 0: 10,000 bytes, contents as
+# A copy of unit_tests without its symbol table that carries two chunks right
+# behind its sections (index 1: 8,192 bytes, index 0: 10,000 bytes, contents as
 # tests/make_test_chunks.py describes) runs the extraction cases that need a
 # real payload behind the running executable.
 set(TEST_CHUNK_DIR ${CMAKE_CURRENT_BINARY_DIR}/test_chunks)
 set(TEST_CHUNKS ${TEST_CHUNK_DIR}/chunk1.bin ${TEST_CHUNK_DIR}/chunk0.bin)
-set(UNIT_TESTS_STRIPPED ${CMAKE_CURRENT_BINARY_DIR}/unit_tests_stripped.exe)
+set(UNIT_TESTS_CUT ${CMAKE_CURRENT_BINARY_DIR}/unit_tests_cut.exe)
 set(UNIT_TESTS_PAYLOAD ${CMAKE_CURRENT_BINARY_DIR}/unit_tests_payload.exe)
 add_custom_command(
     OUTPUT ${TEST_CHUNKS}
@@ -27,9 +27,10 @@ add_custom_command(
     VERBATIM)
 add_custom_command(
     OUTPUT ${UNIT_TESTS_PAYLOAD}
-    COMMAND ${CMAKE_STRIP} -o ${UNIT_TESTS_STRIPPED} $<TARGET_FILE:unit_tests>
+    COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tools/payload.py cut $<TARGET_FILE:unit_tests>
+            ${UNIT_TESTS_CUT}
     COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tools/payload.py
-            append --output ${UNIT_TESTS_PAYLOAD} ${UNIT_TESTS_STRIPPED} ${TEST_CHUNKS}
+            append --output ${UNIT_TESTS_PAYLOAD} ${UNIT_TESTS_CUT} ${TEST_CHUNKS}
     DEPENDS unit_tests ${TEST_CHUNKS} ${PROJECT_SOURCE_DIR}/tools/payload.py
     COMMENT "Appending the test payload: unit_tests_payload.exe"
     VERBATIM)

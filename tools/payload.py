@@ -19,7 +19,10 @@ that is no longer needed.
 
   payload.py append [--align8] --output OUT EXE FILE...
                                    EXE with FILEs appended (the last FILE
-                                   becomes index 0)
+                                   becomes index 0); EXE must end with its
+                                   last section
+  payload.py cut IN OUT            IN without what stands behind its last
+                                   section (a symbol table, say)
   payload.py align8 IN OUT         IN made ready for signing
   payload.py list EXE              the chunks, index 0 first (signed or not)
   payload.py extract EXE INDEX OUT write chunk INDEX to OUT
@@ -108,6 +111,12 @@ def image_end(data):
 def append(args):
     with open(args.exe, 'rb') as f:
         image = f.read()
+    # The chain must reach back to the end of the image, so nothing may stand
+    # behind it (an unstripped symbol table, say).
+    behind = len(image) - image_end(image)
+    if behind:
+        sys.exit('payload: %s has %d bytes behind its last section; the payload must start right there'
+                 % (args.exe, behind))
     # The updater seeks with signed 32-bit offsets: the whole release stays
     # below 2 GiB. Sizes first, so that no huge file is read.
     total = len(image) + (7 if args.align8 else 0)
@@ -147,6 +156,13 @@ def align8(args):
         f.write(data[:start])
         f.write(bytes(padding))
         f.write(data[start:])
+
+
+def cut(args):
+    with open(args.input, 'rb') as f:
+        data = f.read()
+    with open(args.output, 'wb') as f:
+        f.write(data[:image_end(data)])
 
 
 def list_chunks(args):
@@ -191,6 +207,10 @@ def main():
     p.add_argument('input')
     p.add_argument('output')
     p.set_defaults(run=align8)
+    p = commands.add_parser('cut')
+    p.add_argument('input')
+    p.add_argument('output')
+    p.set_defaults(run=cut)
     p = commands.add_parser('list')
     p.add_argument('exe')
     p.set_defaults(run=list_chunks)
