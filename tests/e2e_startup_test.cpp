@@ -46,39 +46,36 @@ TEST(StartUp, NoLeavesEverythingAsItWasWithAndWithoutArguments)
     EXPECT_EQ(path.data, installation.Directory() + '\0');
 }
 
-// Without the game's key, or with a directory that doesn't exist or isn't
-// absolute, the run ends with the matching error box (no owner) and exit
-// code 0.
+// Without the game's key, with an empty "PATH", or with a directory that
+// doesn't exist or isn't absolute, the run ends with the matching error box
+// (no owner) and exit code 0; nothing is written, not even where it starts.
 TEST(StartUp, DiscoveryFailuresEndWithTheirMessage)
 {
     GameKeyGuard key;
-    key.Remove();
-    DriverResult noKey = RunUpdater({"ok"}, {"wait-exit"});
-    {
-        SCOPED_TRACE(Transcript(noKey));
-        EXPECT_EQ(noKey.error, "");
-        EXPECT_EQ(noKey.exitCode, 0);
-        ASSERT_EQ(noKey.boxes.size(), 1u);
-        ExpectBox(noKey.boxes[0], kNotInstalled, "ok", "none");
-        EXPECT_EQ(noKey.lines,
-                  (std::vector<std::string>{ExpectedBoxLine(kNotInstalled, "ok", "none", "ok"), "exit 0"}));
-        EXPECT_FALSE(GameKeyExists()) << "the key was created";
-    }
-
-    // A directory that doesn't exist, and one relative to wherever the
-    // updater happens to start: its start folder stays empty.
     TempDir temp;
-    for (const std::string &directory : {temp / "Gry Łódź\\Vendrake II PL", std::string(".")}) {
-        key.Install(directory);
-        DriverResult refused = RunUpdater({"ok"}, {"wait-exit"});
-        SCOPED_TRACE(Transcript(refused));
-        const std::string message = Formatted(kDirectoryNotFound, directory);
-        EXPECT_EQ(refused.error, "");
-        EXPECT_EQ(refused.exitCode, 0);
-        ASSERT_EQ(refused.boxes.size(), 1u);
-        ExpectBox(refused.boxes[0], message, "ok", "none");
-        EXPECT_EQ(refused.lines,
-                  (std::vector<std::string>{ExpectedBoxLine(message, "ok", "none", "ok"), "exit 0"}));
+    const std::string missing = temp / "Gry Łódź\\Vendrake II PL";
+    const struct {
+        const char *what;
+        bool removeKey;
+        std::string path;
+        std::string message;
+    } cases[] = {
+        {"no key", true, "", kNotInstalled},
+        {"an empty PATH", false, "", kNotInstalled},
+        {"a PATH of its terminator only", false, std::string(1, '\0'), kNotInstalled},
+        {"a directory that doesn't exist", false, missing + '\0', Formatted(kDirectoryNotFound, missing)},
+        {"a relative directory", false, std::string(".\0", 2), Formatted(kDirectoryNotFound, ".")},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.removeKey)
+            key.Remove();
+        else
+            WriteGameValue("PATH", {true, REG_SZ, c.path});
+        DriverResult result = RunUpdater({"ok"}, {"wait-exit"});
+        SCOPED_TRACE(Transcript(result));
+        ExpectRefusedAtStart(result, c.message);
+        EXPECT_EQ(!c.removeKey, GameKeyExists()) << "the key was created";
         EXPECT_FALSE(ReadGameValue("Guid").present);
     }
     EXPECT_TRUE(IsEmptyDirectory(temp.Path()));

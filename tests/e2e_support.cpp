@@ -419,6 +419,16 @@ void ExpectBox(const BoxRecord &box, const std::string &text, const char *button
     EXPECT_EQ(box.owner, owner);
 }
 
+void ExpectRefusedAtStart(const DriverResult &result, const std::string &message)
+{
+    EXPECT_EQ(result.error, "");
+    EXPECT_EQ(result.exitCode, 0);
+    ASSERT_EQ(result.boxes.size(), 1u);
+    ExpectBox(result.boxes[0], message, "ok", "none");
+    EXPECT_EQ(result.lines,
+              (std::vector<std::string>{ExpectedBoxLine(message, "ok", "none", "ok"), "exit 0"}));
+}
+
 void ExpectBoxOverDialog(const BoxRecord &box, const std::string &text, const char *buttons, int position)
 {
     ExpectBox(box, text, buttons, "dialog");

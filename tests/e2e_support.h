@@ -136,6 +136,9 @@ DriverResult RunUpdater(const std::vector<std::string> &answers, const std::vect
 std::string ExpectedBoxLine(const std::string &text, const char *buttons, const char *owner,
                             const char *answer);
 void ExpectBox(const BoxRecord &box, const std::string &text, const char *buttons, const char *owner);
+// A run that ends at its start, before any window exists: one error box with
+// message and no owner, answered OK, then exit code 0.
+void ExpectRefusedAtStart(const DriverResult &result, const std::string &message);
 // A box shown over the running dialog and owned by it, with the bar at
 // `position` when the box came.
 void ExpectBoxOverDialog(const BoxRecord &box, const std::string &text, const char *buttons, int position);

@@ -287,60 +287,58 @@ TEST_F(ReplaceFiles, SmallFilesAndExactBlockMultiples)
 
 TEST_F(ReplaceFiles, OccurrencesAcrossBlockBoundariesAreReplaced)
 {
-    // 4,097 bytes, a 7-byte pattern at 4,090: six bytes in the first block,
-    // the last in the second.
-    std::string bytes = Filler(4097, 3);
-    Put(bytes, 4090, "PATTERN");
-    ExpectWholeFilePass(bytes, "REPLACE", "PATTERN");
-    EXPECT_EQ("REPLACE", ReadFileBytes(dir / "f.bin").substr(4090));
-
-    // Five blocks: straddling three boundaries, back to back across the
-    // fourth, inside a block and ending at the file's end.
-    bytes = Filler(5 * 4096, 4);
-    const size_t offsets[] = {100, 4096 - 9, 8192 - 1, 12288 - 17, 16384 - 18, 16384, 5 * 4096 - 18};
-    for (size_t offset : offsets)
-        Put(bytes, offset, kPattern);
-    ExpectWholeFilePass(bytes, kReplacement, kPattern);
-    std::string after = ReadFileBytes(dir / "f.bin");
-    for (size_t offset : offsets)
-        EXPECT_EQ(kReplacement, after.substr(offset, 18)) << offset;
-
-    // Far apart in one 64 KiB block, each written back on its own, and
-    // across the boundaries of the large blocks.
-    bytes = Filler(3 * 65536 + 123, 9);
-    const size_t farOffsets[] = {100, 30000, 65536 - 9, 65536 + 40000, 2 * 65536 - 1, 3 * 65536 + 105};
-    for (size_t offset : farOffsets)
-        Put(bytes, offset, kPattern);
-    ExpectWholeFilePass(bytes, kReplacement, kPattern);
-    after = ReadFileBytes(dir / "f.bin");
-    for (size_t offset : farOffsets)
-        EXPECT_EQ(kReplacement, after.substr(offset, 18)) << offset;
+    // The longest pattern, 255 bytes.
+    std::string longest(255, 'P'), longReplacement(255, 'R');
+    for (size_t i = 0; i < longest.size(); ++i) {
+        longest[i] = static_cast<char>('A' + i % 26);
+        longReplacement[i] = static_cast<char>('0' + i % 10);
+    }
+    const struct {
+        const char *what;
+        size_t size;
+        std::string pattern, replacement;
+        std::vector<size_t> offsets;
+    } cases[] = {
+        {"six bytes in one 4 KiB block, the last in the next", 4097, "PATTERN", "REPLACE", {4090}},
+        {"straddling three 4 KiB boundaries, back to back across the fourth, inside a block and ending at "
+         "the file's end",
+         5 * 4096,
+         kPattern,
+         kReplacement,
+         {100, 4096 - 9, 8192 - 1, 12288 - 17, 16384 - 18, 16384, 5 * 4096 - 18}},
+        {"far apart in one 64 KiB block, each written back on its own, and across the large blocks' "
+         "boundaries",
+         3 * 65536 + 123,
+         kPattern,
+         kReplacement,
+         {100, 30000, 65536 - 9, 65536 + 40000, 2 * 65536 - 1, 3 * 65536 + 105}},
+        {"the longest pattern with only its first byte, or only its last, in a block",
+         4 * 4096 + 300,
+         longest,
+         longReplacement,
+         {4096 - 100, 8192 - 254, 12288 - 1}},
+    };
+    unsigned seed = 3;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string bytes = Filler(c.size, seed++);
+        for (size_t offset : c.offsets)
+            Put(bytes, offset, c.pattern);
+        ExpectWholeFilePass(bytes, c.replacement, c.pattern);
+        const std::string after = ReadFileBytes(dir / "f.bin");
+        for (size_t offset : c.offsets)
+            EXPECT_EQ(c.replacement, after.substr(offset, c.pattern.size())) << offset;
+    }
 
     // Runs of a two-byte pattern across boundaries: replaced from each run's
     // first byte, as in one pass.
-    bytes = Filler(3 * 4096, 5);
+    std::string bytes = Filler(3 * 4096, 5);
     Put(bytes, 4095, "QQQ");
     Put(bytes, 8190, "QQQQQ");
     ExpectWholeFilePass(bytes, "12", "QQ");
-    after = ReadFileBytes(dir / "f.bin");
+    const std::string after = ReadFileBytes(dir / "f.bin");
     EXPECT_EQ("12Q", after.substr(4095, 3));
     EXPECT_EQ("1212Q", after.substr(8190, 5));
-
-    // The longest pattern, 255 bytes, at several positions around the
-    // boundaries: with its first byte only, or its last byte only, in a block.
-    std::string pattern(255, 'P'), replacement(255, 'R');
-    for (size_t i = 0; i < pattern.size(); ++i) {
-        pattern[i] = static_cast<char>('A' + i % 26);
-        replacement[i] = static_cast<char>('0' + i % 10);
-    }
-    bytes = Filler(4 * 4096 + 300, 6);
-    const size_t longOffsets[] = {4096 - 100, 8192 - 254, 12288 - 1};
-    for (size_t offset : longOffsets)
-        Put(bytes, offset, pattern);
-    ExpectWholeFilePass(bytes, replacement, pattern);
-    after = ReadFileBytes(dir / "f.bin");
-    for (size_t offset : longOffsets)
-        EXPECT_EQ(replacement, after.substr(offset, 255)) << offset;
 }
 
 TEST_F(ReplaceFiles, DenseRandomFilesMatchOneWholeFilePass)
