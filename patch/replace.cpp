@@ -93,31 +93,67 @@ __attribute__((target("sse2"))) inline __m128i Lane16(const unsigned char *at, s
     return _mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, other));
 }
 
+// The 64 starts from p: bit i set where both filter bytes stand for start
+// p + i. When the second filter byte lies 16 places behind the first (as in
+// the saved-game rule), its lanes are the first byte's lanes moved by one, and
+// five loads serve where eight would otherwise be needed.
+template <bool kSecondIsNextLane>
+__attribute__((target("sse2"))) inline uint64_t Round64(const unsigned char *at, size_t second, __m128i first,
+                                                        __m128i other)
+{
+    __m128i m0, m1, m2, m3;
+    if (kSecondIsNextLane) {
+        const __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+        const __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at + 16));
+        const __m128i a2 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at + 32));
+        const __m128i a3 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at + 48));
+        const __m128i a4 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at + 64));
+        m0 = _mm_and_si128(_mm_cmpeq_epi8(a0, first), _mm_cmpeq_epi8(a1, other));
+        m1 = _mm_and_si128(_mm_cmpeq_epi8(a1, first), _mm_cmpeq_epi8(a2, other));
+        m2 = _mm_and_si128(_mm_cmpeq_epi8(a2, first), _mm_cmpeq_epi8(a3, other));
+        m3 = _mm_and_si128(_mm_cmpeq_epi8(a3, first), _mm_cmpeq_epi8(a4, other));
+    } else {
+        m0 = Lane16(at, second, first, other);
+        m1 = Lane16(at + 16, second, first, other);
+        m2 = Lane16(at + 32, second, first, other);
+        m3 = Lane16(at + 48, second, first, other);
+    }
+    if (!_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(m0, m1), _mm_or_si128(m2, m3))))
+        return 0;
+    return static_cast<uint64_t>(_mm_movemask_epi8(m0)) | static_cast<uint64_t>(_mm_movemask_epi8(m1)) << 16 |
+           static_cast<uint64_t>(_mm_movemask_epi8(m2)) << 32 |
+           static_cast<uint64_t>(_mm_movemask_epi8(m3)) << 48;
+}
+
+template <bool kSecondIsNextLane>
+__attribute__((target("sse2"))) size_t FindSse2Rounds(const unsigned char *buffer, size_t *from, size_t last,
+                                                      const Needle &needle, __m128i first, __m128i other)
+{
+    size_t p = *from;
+    for (; last >= 63 && p <= last - 63; p += 64) {
+        uint64_t mask = Round64<kSecondIsNextLane>(buffer + p, needle.second, first, other);
+        size_t found = mask ? FindCandidates(buffer, p, mask, needle) : kNone;
+        if (found != kNone)
+            return found;
+    }
+    *from = p;
+    return kNone;
+}
+
 __attribute__((target("sse2"))) size_t FindSse2(const unsigned char *buffer, size_t from, size_t last,
                                                 const Needle &needle)
 {
     const __m128i first = _mm_set1_epi8(static_cast<char>(needle.pattern[0]));
     const __m128i other = _mm_set1_epi8(static_cast<char>(needle.pattern[needle.second]));
-    const size_t second = needle.second;
     size_t p = from;
-    for (; last >= 63 && p <= last - 63; p += 64) {
-        __m128i m0 = Lane16(buffer + p, second, first, other),
-                m1 = Lane16(buffer + p + 16, second, first, other);
-        __m128i m2 = Lane16(buffer + p + 32, second, first, other);
-        __m128i m3 = Lane16(buffer + p + 48, second, first, other);
-        if (!_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(m0, m1), _mm_or_si128(m2, m3))))
-            continue;
-        uint64_t mask = static_cast<uint64_t>(_mm_movemask_epi8(m0)) |
-                        static_cast<uint64_t>(_mm_movemask_epi8(m1)) << 16 |
-                        static_cast<uint64_t>(_mm_movemask_epi8(m2)) << 32 |
-                        static_cast<uint64_t>(_mm_movemask_epi8(m3)) << 48;
-        size_t found = FindCandidates(buffer, p, mask, needle);
-        if (found != kNone)
-            return found;
-    }
+    size_t found = needle.second == 16 ? FindSse2Rounds<true>(buffer, &p, last, needle, first, other)
+                                       : FindSse2Rounds<false>(buffer, &p, last, needle, first, other);
+    if (found != kNone)
+        return found;
     for (; last >= 15 && p <= last - 15; p += 16) {
-        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(Lane16(buffer + p, second, first, other)));
-        size_t found = mask ? FindCandidates(buffer, p, mask, needle) : kNone;
+        unsigned mask =
+            static_cast<unsigned>(_mm_movemask_epi8(Lane16(buffer + p, needle.second, first, other)));
+        found = mask ? FindCandidates(buffer, p, mask, needle) : kNone;
         if (found != kNone)
             return found;
     }
@@ -140,8 +176,8 @@ __attribute__((target("avx2"))) size_t FindAvx2(const unsigned char *buffer, siz
     const size_t second = needle.second;
     size_t p = from;
     for (; last >= 127 && p <= last - 127; p += 128) {
-        __m256i m0 = Lane32(buffer + p, second, first, other),
-                m1 = Lane32(buffer + p + 32, second, first, other);
+        __m256i m0 = Lane32(buffer + p, second, first, other);
+        __m256i m1 = Lane32(buffer + p + 32, second, first, other);
         __m256i m2 = Lane32(buffer + p + 64, second, first, other);
         __m256i m3 = Lane32(buffer + p + 96, second, first, other);
         if (_mm256_testz_si256(_mm256_or_si256(m0, m1), _mm256_or_si256(m0, m1)) &&
