@@ -11,7 +11,8 @@ The first run builds everything; later ones build only what the fault
 touched. Prints a line a fault as it goes, then the score. The working tree
 is never touched.
 
-A fault names its file, a snippet and its replacement. The snippet is matched
+A fault names its file (or several, "|" between them, for code that has
+moved; the first that exists is used), a snippet and its replacement. The snippet is matched
 token by token, whatever the spacing and line breaks between the tokens, and
 must stand exactly once in the file; several snippets may be given for code
 that has been written in more than one way, and the first that stands is used.
@@ -25,14 +26,14 @@ import time
 
 # (id, file, what the fault does, [(snippet, replacement), ...])
 FAULTS = [
-    ('prompt-yes', 'app/prompts.cpp', 'any answer but No counts as Yes',
+    ('prompt-yes', 'base/prompts.cpp|app/prompts.cpp', 'any answer but No counts as Yes',
      [('return Box(text, kStyleQuestion) == IDYES;', 'return Box(text, kStyleQuestion) != IDNO;')]),
-    ('prompt-owner', 'app/prompts.cpp', 'boxes have no owner',
+    ('prompt-owner', 'base/prompts.cpp|app/prompts.cpp', 'boxes have no owner',
      [('return MessageBoxCall(DialogWindow, text,', 'return MessageBoxCall(nullptr, text,')]),
-    ('prompt-failhard', 'app/prompts.cpp', 'ReportOrAskF asks when it should fail hard',
+    ('prompt-failhard', 'base/prompts.cpp|app/prompts.cpp', 'ReportOrAskF asks when it should fail hard',
      [('if (failHard)\n        return ShowErrorF(format, argument);',
        'if (!failHard)\n        return ShowErrorF(format, argument);')]),
-    ('prompt-suffix', 'app/prompts.cpp', 'the continue suffix is left out of questions',
+    ('prompt-suffix', 'base/prompts.cpp|app/prompts.cpp', 'the continue suffix is left out of questions',
      [('memcpy(text + length, kContinueSuffix, sizeof kContinueSuffix);', 'text[length] = 0;')]),
     ('discovery-terminator', 'discovery/discovery.cpp', 'no room for a terminator of our own',
      [('size_t directoryRoom = static_cast<size_t>(size) + 1;',
@@ -44,7 +45,7 @@ FAULTS = [
     ('discovery-empty', 'discovery/discovery.cpp', 'an empty directory is taken',
      [("if (directory[0] == '\\0')", 'if (false)')]),
     ('discovery-separator', 'discovery/discovery.cpp', 'no backslash behind the directory',
-     [('strcat(path, "\\\\");', '')]),
+     [('strcat(path, "\\\\");', ''), ('strcat(next, "\\\\");', '')]),
     ('payload-padding', 'patch/payload.cpp', '8 bytes of padding in front of the payload are taken',
      [('position - imageEnd < 8', 'position - imageEnd <= 8')]),
     ('payload-index', 'patch/payload.cpp', 'an index behind the last chunk is walked into',
@@ -56,7 +57,8 @@ FAULTS = [
     ('payload-flush', 'patch/payload.cpp', 'the menu-text copy ignores the result of closing',
      [('if (target.Close() != 0)', 'if (target.Close() != 0 && false)')]),
     ('payload-temporary', 'patch/payload.cpp', 'the temporary file stays after a failure',
-     [('if (temporaryPath && !result)\n            DeleteFileA(temporaryPath);', '')]),
+     [('if (temporaryPath && !result)\n            DeleteFileA(temporaryPath);', ''),
+      ('DeleteFileA(temporaryPath.Get());', '')]),
     ('payload-cwd', 'patch/payload.cpp', 'EnsureDirectories leaves the working directory moved',
      [('if (_chdir(saved) != 0)\n        return ShowErrorF(kCannotWrite, path);', '')]),
     ('bytepatch-flush', 'patch/bytepatch.cpp', 'the byte pokes ignore the result of closing',
@@ -101,7 +103,8 @@ FAULTS = [
      [('strlen(entry.data) + 1', 'strlen(entry.data)')]),
     ('registry-open', 'patch/registry.cpp', 'a key that can\'t be opened is skipped',
      [('return ShowError(kRegistryCannotModify);\n        LONG', 'continue;\n        LONG'),
-      ('return ShowError(kRegistryCannotModify);\n        if', 'continue;\n        if')]),
+      ('return ShowError(kRegistryCannotModify);\n        if', 'continue;\n        if'),
+      ('return ShowError(kRegistryCannotModify);', 'continue;')]),
     ('dll-search', 'app/commoncontrols.cpp', 'the library search is not restricted',
      [('setDefault(kSearchSystem32);', '')]),
     ('dialog-limit', 'dialog/progress.cpp', 'the log keeps the edit control\'s default limit',
@@ -158,8 +161,8 @@ def main():
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     faults = [f for f in FAULTS if not args.only or f[0] in args.only.split(',')]
     if args.list:
-        for ident, path, what, _ in faults:
-            print('%-22s %-26s %s' % (ident, path, what))
+        for ident, paths, what, _ in faults:
+            print('%-22s %-26s %s' % (ident, paths.split('|')[0], what))
         return
 
     work = os.path.abspath(os.path.join(root, args.work))
@@ -173,7 +176,8 @@ def main():
         sys.exit('mutate: the tests fail without any fault (%s)' % os.path.join(work, 'unchanged.log'))
 
     caught, missed, unplanted = [], [], []
-    for ident, path, what, alternatives in faults:
+    for ident, paths, what, alternatives in faults:
+        path = next((p for p in paths.split('|') if os.path.exists(os.path.join(tree, p))), paths)
         target = os.path.join(tree, path)
         planted = plant(target, alternatives)
         if planted is None:
