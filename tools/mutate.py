@@ -106,7 +106,7 @@ FAULTS = [
       ('return ShowError(kRegistryCannotModify);\n        if', 'continue;\n        if'),
       ('return ShowError(kRegistryCannotModify);', 'continue;')]),
     ('dll-search', 'app/commoncontrols.cpp', 'the library search is not restricted',
-     [('setDefault(kSearchSystem32);', '')]),
+     [('setDefault(kSearchSystem32);', ';')]),
     ('dialog-limit', 'dialog/progress.cpp', 'the log keeps the edit control\'s default limit',
      [('SendDlgItemMessageA(window, IDC_LOG, EM_SETLIMITTEXT, 0, 0);', '')]),
     ('dialog-range', 'dialog/progress.cpp', 'the bar leaves the saved games out of its range',
@@ -186,6 +186,9 @@ def main():
             continue
         with open(target, 'w', encoding='utf-8') as f:
             f.write(planted)
+        # Laid out as clang-format would, so that the tests' format check
+        # passes and the tests themselves run.
+        subprocess.run(['clang-format', '-i', target], check=False)
         start = time.time()
         status = run(test, tree, os.path.join(work, ident + '.log'))
         subprocess.run(['git', 'checkout', '-q', '--', path], cwd=tree, check=True)
