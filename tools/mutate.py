@@ -4,7 +4,8 @@ the tests on each, to see which faults the tests catch.
 
   tools/mutate.py [--rev REV] [--work DIR] [--only ID,...] [--list]
 
-Clones REV (default HEAD) into DIR (default build/mutants), then for each
+Clones REV (default HEAD, of this repository) into DIR (default
+build/mutants), then for each
 fault: edits one file there, runs scripts/test (ctest stops at the first
 failure), records whether the tests caught the fault, and puts the file back.
 The first run builds everything; later ones build only what the fault
@@ -167,9 +168,12 @@ def main():
 
     work = os.path.abspath(os.path.join(root, args.work))
     tree = os.path.join(work, 'tree')
+    revision = subprocess.run(['git', 'rev-parse', args.rev], cwd=root, check=True, stdout=subprocess.PIPE,
+                              text=True).stdout.strip()
     if not os.path.isdir(tree):
         subprocess.run(['git', 'clone', '-q', root, tree], check=True)
-    subprocess.run(['git', 'checkout', '-q', '--force', args.rev], cwd=tree, check=True)
+    subprocess.run(['git', 'fetch', '-q', root], cwd=tree, check=True)
+    subprocess.run(['git', 'checkout', '-q', '--force', revision], cwd=tree, check=True)
     subprocess.run(['git', 'clean', '-q', '-fd'], cwd=tree, check=True)
     test = ['scripts/test', '--stop-on-failure']
     if run(test, tree, os.path.join(work, 'unchanged.log')) != 0:
