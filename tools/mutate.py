@@ -5,9 +5,9 @@ the tests on each, to see which faults the tests catch.
   tools/mutate.py [--rev REV] [--work DIR] [--only ID,...] [--list]
 
 Clones REV (default HEAD, of this repository) into DIR (default
-build/mutants), then for each
-fault: edits one file there, runs scripts/test (ctest stops at the first
-failure), records whether the tests caught the fault, and puts the file back.
+build/mutants), then for each fault: edits one file there, runs scripts/test
+(ctest stops at the first failure), records whether the tests caught the
+fault, and puts the file back.
 The first run builds everything; later ones build only what the fault
 touched. Prints a line a fault as it goes, then the score. The working tree
 is never touched.
