@@ -62,9 +62,11 @@ protected:
         return AppendToFileList(name, kSaveRuleReplacement, kSavePattern, kSaveRuleLength, 0);
     }
 
-    // The list as it stands; checks the null slot behind the last entry.
+    // The list as it stands; checks the null slot behind the last entry, and
+    // that nothing was written past the array.
     static std::vector<std::string> List()
     {
+        EXPECT_TRUE(HeapsIntact()) << "a write past an allocation";
         std::vector<std::string> names;
         if (!entries) {
             EXPECT_EQ(0u, entryCount);

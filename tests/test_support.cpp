@@ -236,22 +236,27 @@ bool StoreUnterminatedString(HKEY root, const char *subkey, REGSAM view, const c
     return status == 0;
 }
 
+bool HeapsIntact()
+{
+    HANDLE heaps[64];
+    DWORD count = GetProcessHeaps(64, heaps);
+    for (DWORD i = 0; i < count && i < 64; ++i)
+        if (!HeapValidate(heaps[i], 0, nullptr))
+            return false;
+    return true;
+}
+
 namespace {
 
 // Fails the run at the end of any test after which a heap no longer
-// validates: a write past an allocation shows here when Wine checks the
-// heaps' tails (WINEDEBUG=warn+heap, set by the tests' CMake files).
+// validates (see HeapsIntact).
 class HeapCheck : public testing::EmptyTestEventListener {
     void OnTestEnd(const testing::TestInfo &test) override
     {
-        HANDLE heaps[64];
-        DWORD count = GetProcessHeaps(64, heaps);
-        for (DWORD i = 0; i < count && i < 64; ++i) {
-            if (!HeapValidate(heaps[i], 0, nullptr)) {
-                printf("A heap was damaged during %s.%s\n", test.test_suite_name(), test.name());
-                fflush(stdout);
-                TerminateProcess(GetCurrentProcess(), 3);
-            }
+        if (!HeapsIntact()) {
+            printf("A heap was damaged during %s.%s\n", test.test_suite_name(), test.name());
+            fflush(stdout);
+            TerminateProcess(GetCurrentProcess(), 3);
         }
     }
 };

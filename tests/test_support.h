@@ -156,6 +156,11 @@ private:
 };
 std::string SmallDisk();
 
+// True when every heap of the process validates. With WINEDEBUG=warn+heap
+// (the tests' CMake files set it) Wine checks the tail of every block, so a
+// write past an allocation shows here for as long as the block is not freed.
+bool HeapsIntact();
+
 // Stores a REG_SZ value as raw bytes through the native registry call: the
 // ANSI text converted, without a terminator, which the Win32 calls would add.
 // The key is opened in `view` (0, or a WOW64 flag).
