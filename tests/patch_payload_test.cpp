@@ -86,8 +86,11 @@ protected:
 TEST_F(Payload, ChunksAreCountedFromTheEndBackToTheImage)
 {
     // The linked updater with a chunk of 8,192 bytes and one of 100 behind it.
-    const std::string image = ReadFileBytes(LINKED_EXE);
+    // The image's last word is made to read as a length of 16, so that a walk
+    // past the first chunk would find a chunk inside the image.
+    std::string image = ReadFileBytes(LINKED_EXE);
     ASSERT_EQ(image.size(), PeImage(image).SectionDataEnd());
+    image.replace(image.size() - 4, 4, Word(16));
     const std::string first = ChunkBytes(8192, 5), last = ChunkBytes(100, 6);
     const std::string path = dir / "with.exe";
     WriteFileBytes(path, image + Chunk(first) + Chunk(last));
