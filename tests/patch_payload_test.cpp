@@ -123,6 +123,11 @@ TEST_F(Payload, OnlyAChainThatReachesBackToTheImageIsTaken)
     const std::string second = ChunkBytes(3000, 7);
     const std::string old = "the old menu texts";
     const std::string target = dir / "M_TITLE.PAK";
+    // Chunks that both padding 0 and padding 1 in front of a signature fit:
+    // 400 bytes and one zero byte, or, read one byte earlier, 256 bytes behind
+    // 144 (the word at offset 144 of the first chunk's data).
+    std::string twoFits = std::string(400, 'x').replace(144, 4, Word(144));
+    twoFits = Chunk(twoFits) + Chunk(std::string(1, '\0'));
     struct Case {
         std::string name;
         std::string bytes;
@@ -135,6 +140,7 @@ TEST_F(Payload, OnlyAChainThatReachesBackToTheImageIsTaken)
         {"3 other bytes in front", linked + "abc" + Chunk(menuText), nullptr},
         {"no PE image", "abcdef" + Word(6), nullptr},
         {"shorter than a length word", "abc", nullptr},
+        {"signed where two paddings fit", Signed(linked + twoFits, 0), nullptr},
     };
     for (const char *exe : {DIST_EXE, RELEASE_EXE}) {
         const std::string release = ReadFileBytes(exe);
