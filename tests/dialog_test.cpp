@@ -11,24 +11,28 @@
 #include <commctrl.h>
 
 #include <thread>
+#include <vector>
 
 namespace {
 
-// Answers every box with OK once the event is set and the request that
-// follows it has had time to be posted.
+// Answers every box once the event is set and the request that follows it
+// has had time to be posted: OK, or Yes to a question, so that the dialog
+// closes whatever is asked. Keeps the styles of the boxes.
 struct WaitingRecorder : PromptRecorder {
     explicit WaitingRecorder(HANDLE event) : event_(event)
     {
         self_ = this;
         MessageBoxCall = Wait;
     }
-    static int WINAPI Wait(HWND, LPCSTR, LPCSTR, UINT)
+    static int WINAPI Wait(HWND, LPCSTR, LPCSTR, UINT type)
     {
+        self_->types.push_back(type);
         WaitForSingleObject(self_->event_, 10000);
         Sleep(200);
-        return IDOK;
+        return (type & 0xF) == MB_YESNO ? IDYES : IDOK;
     }
     HANDLE event_;
+    std::vector<UINT> types;
     static inline WaitingRecorder *self_ = nullptr;
 };
 
@@ -236,6 +240,7 @@ TEST_F(Dialog, ReadRequestsOfOtherThreads)
     RunProgressDialog(module_);
     worker.join();
     CloseHandle(queued);
+    EXPECT_EQ(std::vector<UINT>{kErrorBox}, waiting.types) << "the failed step closes without a question";
     EXPECT_EQ(GetCurrentThreadId(), servedBy);
     EXPECT_EQ(3u, rest);
     EXPECT_EQ(std::string("456789"), std::string(buffer, 6));
