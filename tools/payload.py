@@ -20,7 +20,7 @@ that is no longer needed.
   payload.py append [--align8] --output OUT EXE FILE...
                                    EXE with FILEs appended (the last FILE
                                    becomes index 0); EXE must end with its
-                                   last section
+                                   last section or with a payload
   payload.py cut IN OUT            IN without what stands behind its last
                                    section (a symbol table, say)
   payload.py align8 IN OUT         IN made ready for signing
@@ -111,12 +111,16 @@ def image_end(data):
 def append(args):
     with open(args.exe, 'rb') as f:
         image = f.read()
-    # The chain must reach back to the end of the image, so nothing may stand
-    # behind it (an unstripped symbol table, say).
+    # The chain must reach back to the end of the image: behind it may stand
+    # only a payload, unsigned, which the new chunks extend (the last becomes
+    # index 0), not an unstripped symbol table or a signature.
     behind = len(image) - image_end(image)
-    if behind:
-        sys.exit('payload: %s has %d bytes behind its last section; the payload must start right there'
-                 % (args.exe, behind))
+    if behind and (layout(image)[1] is not None or payload(image) is None):
+        sys.exit('payload: %s has %d bytes behind its last section that are no payload; the payload '
+                 'must start right there' % (args.exe, behind))
+    if behind and args.align8:
+        sys.exit('payload: %s carries a payload already; append without --align8, then run align8'
+                 % args.exe)
     # The updater seeks with signed 32-bit offsets: the whole release stays
     # below 2 GiB. Sizes first, so that no huge file is read.
     total = len(image) + (7 if args.align8 else 0)
