@@ -397,7 +397,7 @@ DriverResult RunUpdater(const std::vector<std::string> &answers, const std::vect
     options.actions = actions;
     // A run takes well under a minute; one that doesn't end (an update that
     // finished where it should have failed waits for its button) is killed
-    // after three. VP_E2E_RUN_SECONDS gives an emulated run more time.
+    // after three minutes. VP_E2E_RUN_SECONDS gives an emulated run more time.
     const char *limit = getenv("VP_E2E_RUN_SECONDS");
     options.timeoutSeconds = limit ? static_cast<unsigned>(strtoul(limit, nullptr, 10)) : 180;
     DriverResult result = RunDriver(options);
