@@ -1,5 +1,5 @@
-// The entry point: discovery, the saved-game list, the confirmation, the
-// progress dialog; then everything held is released. The exit code is 0 on
+// The entry point: discovery, the saved-game list, the payload check, the
+// confirmation, the progress dialog; then everything held is released. The exit code is 0 on
 // every path and the command line is ignored.
 #include "app/app.h"
 
@@ -12,10 +12,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 
     if (LocateGameAndBuildPaths()) {
         // A collection that stops leaves the list empty; the question comes
-        // only after one that ends normally, with or without saved games.
+        // only after one that ends normally, with or without saved games. A
+        // damaged download is refused before the question, while nothing has
+        // been changed yet.
         if (CollectMatchingFiles(TargetPath(kEntrySaveWildcard), kSaveRuleReplacement, kSavePattern,
                                  static_cast<unsigned char>(kSaveRuleLength), 0, 1) &&
-            AskYesNoF(kConfirmUpdate, TargetPath(kEntryInstallDirectory)))
+            VerifyPayloadChunk(0) && AskYesNoF(kConfirmUpdate, TargetPath(kEntryInstallDirectory)))
             RunProgressDialog(instance);
         ReleaseFileList();
         ReleaseTargetPathTable();

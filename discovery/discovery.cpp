@@ -5,8 +5,9 @@
 // The directory area is one byte larger than the registry data, so a value
 // stored without its terminating NUL is terminated in place; no entry can then
 // outgrow its room. An empty value is refused like a missing one: it would
-// make every target path point at the root of the current drive. A relative
-// directory is refused like one that doesn't exist.
+// make every target path point at the root of the current drive. A directory
+// the update can't use (relative, in a device namespace, or with a space at
+// the end of its last name) is refused like one that doesn't exist.
 #include "discovery/discovery.h"
 
 #include "base/base.h"
@@ -66,15 +67,27 @@ bool IsSeparator(char c)
 }
 
 // A drive letter, a colon and a separator ("C:\..." or "C:/..."), or a
-// network path ("\\server\share..."). Anything else depends on the
-// directory the updater was started from, and the paths built from it would
-// apply it twice once that directory is entered.
-bool IsAbsolutePath(const char *path)
+// network path ("\\server\share..."), whose last folder name doesn't end in a
+// space.
+//
+// Anything else the update can't use: a relative path depends on the folder
+// the updater was started from, and the paths built from it would apply it
+// twice once that directory is entered; the device namespaces ("\\?\",
+// "\\.\") take the paths built behind them literally, with no "." or ".." or
+// "/" resolved; and Windows drops a space that ends the last name of a path,
+// so the directory would be entered as one folder while the files are looked
+// for in another, whose name keeps the space.
+bool IsUsableDirectory(const char *path)
 {
     bool drive = ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
                  path[1] == ':' && IsSeparator(path[2]);
     bool network = IsSeparator(path[0]) && IsSeparator(path[1]) && path[2] != '\0' && !IsSeparator(path[2]);
-    return drive || network;
+    bool device = network && (path[2] == '?' || path[2] == '.') && (path[3] == '\0' || IsSeparator(path[3]));
+    size_t end = strlen(path);
+    while (end > 0 && IsSeparator(path[end - 1]))
+        --end;
+    bool spaceAtEnd = end > 0 && path[end - 1] == ' ';
+    return (drive || network) && !device && !spaceAtEnd;
 }
 
 } // namespace
@@ -122,7 +135,7 @@ int LocateGameAndBuildPaths()
         next += directoryRoom + 1 + strlen(kRelativeTargetPaths[entry]);
     }
 
-    if (!IsAbsolutePath(directory) || _chdir(directory) != 0)
+    if (!IsUsableDirectory(directory) || _chdir(directory) != 0)
         return ShowErrorF(kDirectoryNotFound, directory);
 
     memcpy(entryStart, start, sizeof start);

@@ -32,9 +32,19 @@ char *GetOwnExePath();
 // the chain doesn't reach back to the image).
 uint32_t LocatePayloadChunk(FILE *stream, uint32_t index, const char *displayName);
 
+// Checks, before anything is changed, that the running executable carries
+// chunk index in a payload that reaches back to its image. 1 when it does;
+// else 0 after the box the extraction would show.
+int VerifyPayloadChunk(uint32_t index);
+
 // Creates every missing directory on the full file path; the working
 // directory is the same afterwards. 1 on success, 0 after a report.
 int EnsureDirectories(const char *path);
+// Where EnsureDirectories begins to look for the backslashes that end the
+// directories it makes sure of: behind a drive ("C:\"), behind the share of a
+// network path ("\\server\share\"), behind a leading backslash, or at the
+// start.
+size_t DirectoryWalkStart(const char *path);
 
 // Writes chunk index as the whole content of targetPath. The copy goes to a
 // temporary file beside the target, which replaces the target only once it is

@@ -5,6 +5,7 @@
 #include "base/base.h"
 
 #include <direct.h>
+#include <io.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -189,6 +190,21 @@ uint32_t LocatePayloadChunk(FILE *stream, uint32_t index, const char *displayNam
     return length;
 }
 
+size_t DirectoryWalkStart(const char *path)
+{
+    size_t length = strlen(path);
+    if (length >= 2 && path[1] == ':')
+        return length >= 3 ? 3 : length;
+    if (path[0] == '\\' && path[1] == '\\') {
+        // A network path's first two names are its server and its share; the
+        // server is no folder that could be entered.
+        const char *server = strchr(path + 2, '\\');
+        const char *share = server ? strchr(server + 1, '\\') : nullptr;
+        return share ? static_cast<size_t>(share - path) + 1 : length;
+    }
+    return path[0] == '\\' ? 1 : 0;
+}
+
 int EnsureDirectories(const char *path)
 {
     char saved[MAX_PATH];
@@ -202,16 +218,8 @@ int EnsureDirectories(const char *path)
     char *prefix = copy.Get();
     memcpy(prefix, path, length + 1);
 
-    size_t start = 0;
-    if (length >= 2 && path[1] == ':')
-        start = length >= 3 ? 3 : length;
-    else if (path[0] == '\\' && path[1] == '\\')
-        start = 2;
-    else if (path[0] == '\\')
-        start = 1;
-
     bool creating = false;
-    for (size_t i = start; i < length; ++i) {
+    for (size_t i = DirectoryWalkStart(path); i < length; ++i) {
         if (path[i] != '\\')
             continue;
         prefix[i] = '\0';
@@ -264,8 +272,11 @@ int CopyChunk(FILE *source, uint32_t length, const char *temporaryPath, const ch
             return ShowErrorF(kCannotWrite, targetPath);
         length -= static_cast<uint32_t>(size);
     }
-    // Buffered data reaches the disk only now; a full disk shows here.
-    if (target.Close() != 0)
+    // Buffered data reaches the file only now; a full disk shows here. Then
+    // the file's data is put on the disk itself, so that the rename that
+    // follows can never stand over data a power loss took.
+    if (fflush(target) != 0 || !FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(target)))) ||
+        target.Close() != 0)
         return ShowErrorF(kCannotWrite, targetPath);
     return 1;
 }
@@ -290,6 +301,17 @@ int ExtractChunkFromFile(const char *sourcePath, const char *targetPath, uint32_
     }
     DeleteFileA(temporaryPath.Get());
     return 0;
+}
+
+int VerifyPayloadChunk(uint32_t index)
+{
+    HeapMemory ownPath(GetOwnExePath());
+    if (!ownPath)
+        return ShowError(kOutOfMemory);
+    FileStream source(fopen(ownPath.Get(), "rb"));
+    if (!source)
+        return ShowErrorF(kCannotOpen, ownPath.Get());
+    return LocatePayloadChunk(source, index, ownPath.Get()) != 0;
 }
 
 int ExtractChunkToFile(const char *targetPath, uint32_t index)

@@ -22,6 +22,7 @@ function(e2e_test_group name filter)
 endfunction()
 
 e2e_test_group(startup "StartUp.*")
+set_tests_properties(${TEST_PREFIX}.e2e.startup PROPERTIES FIXTURES_REQUIRED signed)
 e2e_test_group(dialog "ProgressDialog.*")
 e2e_test_group(update "Update.*")
 e2e_test_group(faults "Faults.*")

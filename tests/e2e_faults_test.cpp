@@ -1,6 +1,6 @@
-// End-to-end, what goes wrong: game files that can't be opened, damaged
-// payloads, a full disk, saved games that vanish, paths at the limit, signed
-// releases, odd registry values and a planted library.
+// End-to-end, what goes wrong: game files that can't be opened, a full disk,
+// saved games that vanish, paths at the limit, signed releases, odd registry
+// values and a planted library.
 #include "tests/e2e_support.h"
 
 #include <string.h>
@@ -65,41 +65,9 @@ int RunAndWait(const std::string &path, const std::string &arguments = "")
     return static_cast<int>(code);
 }
 
-// An updater without its payload, or with a damaged one (chunk 0's length
-// word one too large), reports the read naming itself; the menu-text file and
-// everything after it stay as they were.
-TEST(Faults, AMissingOrDamagedPayloadLeavesTheMenuTextAlone)
-{
-    TempDir copies;
-    const std::string bare = copies / "bez danych.exe";
-    const std::string damaged = copies / "uszkodzony.exe";
-    ASSERT_TRUE(CopyFileA(LINKED_EXE, bare.c_str(), FALSE));
-    std::string image = ReadFileBytes(DIST_EXE);
-    image[image.size() - 4] = static_cast<char>(image[image.size() - 4] + 1);
-    WriteFileBytes(damaged, image);
-
-    for (const std::string &exe : {bare, damaged}) {
-        SCOPED_TRACE(exe);
-        GameKeyGuard key;
-        Installation installation(1);
-        key.Install(installation.Directory());
-        DriverResult result = RunUpdater({"yes", "ok"}, {"dialog", "wait-gone", "wait-exit"}, "", exe);
-        SCOPED_TRACE(Transcript(result));
-        EXPECT_EQ(result.error, "");
-        EXPECT_EQ(result.exitCode, 0);
-        ASSERT_EQ(result.boxes.size(), 2u);
-        ExpectBoxOverDialog(result.boxes[1], Formatted(kCannotRead, exe), "ok", 1);
-
-        // Only the registry step is done; no temporary file is left.
-        Tree expected = installation.Expected(1, 0);
-        ExpectTree(installation.Directory(), expected);
-        EXPECT_EQ(ReadGameValue("Guid").data, std::string(kGuid) + '\0');
-    }
-}
-
 // A saved game deleted after it was collected, while the confirmation waits:
-// its step asks whether to go on, Yes goes on to the end, and nothing
-// brings the file back.
+// its step asks whether to go on, Yes ends its line in " pominięto" and goes
+// on to the end, and nothing brings the file back.
 TEST(Faults, ASavedGameThatVanishesIsAQuestion)
 {
     GameKeyGuard key;

@@ -46,39 +46,81 @@ TEST(StartUp, NoLeavesEverythingAsItWasWithAndWithoutArguments)
     EXPECT_EQ(path.data, installation.Directory() + '\0');
 }
 
-// Without the game's key, with an empty "PATH", or with a directory that
-// doesn't exist or isn't absolute, the run ends with the matching error box
-// (no owner) and exit code 0; nothing is written, not even where it starts.
-TEST(StartUp, DiscoveryFailuresEndWithTheirMessage)
+// Each refusal ends the run with its error box (no owner) and exit code 0,
+// before the question and with nothing written, not even where the updater
+// starts: no game key, an empty "PATH", a directory that doesn't exist or that
+// the update can't use (relative, a device namespace, a space behind its last
+// name; each one Windows would enter), and an updater whose payload is
+// missing or damaged. The rows without a game run a damaged updater:
+// discovery's refusal comes first.
+TEST(StartUp, RefusalsComeBeforeTheQuestionAndChangeNothing)
 {
     GameKeyGuard key;
-    TempDir temp;
+    TempDir temp, copies;
+    Installation installation(1);
+    const std::string game = installation.Directory();
     const std::string missing = temp / "Gry Łódź\\Vendrake II PL";
+
+    const std::string release = ReadFileBytes(DIST_EXE);
+    const std::string bare = copies / "bez danych.exe", damaged = copies / "uszkodzony.exe",
+                      cut = copies / "ucięty podpis.exe", appended = copies / "doklejone zera.exe";
+    ASSERT_TRUE(CopyFileA(LINKED_EXE, bare.c_str(), FALSE));
+    std::string bytes = release;
+    bytes[bytes.size() - 4] = static_cast<char>(bytes[bytes.size() - 4] + 1);
+    WriteFileBytes(damaged, bytes);
+    WriteFileBytes(appended, release + std::string(4, '\0'));
+    const std::string signedRelease = ReadFileBytes(std::string(SIGNED_DIR) + "\\patch.exe");
+    const PeImage signedImage(signedRelease);
+    const size_t table = signedImage.Dword(signedImage.DirectoryEntry(4));
+    ASSERT_GT(table, release.size()) << "the signed release has no certificate table";
+    WriteFileBytes(cut, signedRelease.substr(0, table + 4));
+
     const struct {
         const char *what;
         bool removeKey;
         std::string path;
+        std::string exe;
         std::string message;
     } cases[] = {
-        {"no key", true, "", kNotInstalled},
-        {"an empty PATH", false, "", kNotInstalled},
-        {"a PATH of its terminator only", false, std::string(1, '\0'), kNotInstalled},
-        {"a directory that doesn't exist", false, missing + '\0', Formatted(kDirectoryNotFound, missing)},
-        {"a relative directory", false, std::string(".\0", 2), Formatted(kDirectoryNotFound, ".")},
+        {"no key", true, "", damaged, kNotInstalled},
+        {"an empty PATH", false, "", DIST_EXE, kNotInstalled},
+        {"a PATH of its terminator only", false, std::string(1, '\0'), DIST_EXE, kNotInstalled},
+        {"a directory that doesn't exist", false, missing + '\0', DIST_EXE,
+         Formatted(kDirectoryNotFound, missing)},
+        {"a relative directory", false, std::string(".\0", 2), damaged, Formatted(kDirectoryNotFound, ".")},
+        {"\\\\?\\ before the game", false, "\\\\?\\" + game + '\0', DIST_EXE,
+         Formatted(kDirectoryNotFound, "\\\\?\\" + game)},
+        {"\\\\.\\ before the game", false, "\\\\.\\" + game + '\0', DIST_EXE,
+         Formatted(kDirectoryNotFound, "\\\\.\\" + game)},
+        {"a space behind the game's folder name", false, game + " " + '\0', DIST_EXE,
+         Formatted(kDirectoryNotFound, game + " ")},
+        {"no payload", false, game + '\0', bare, Formatted(kCannotRead, bare)},
+        {"chunk 0's length word one too large", false, game + '\0', damaged, Formatted(kCannotRead, damaged)},
+        {"cut 4 bytes into the certificate table", false, game + '\0', cut, Formatted(kCannotRead, cut)},
+        {"four zero bytes appended", false, game + '\0', appended, Formatted(kCannotRead, appended)},
     };
+    // Windows enters each of these; the refusal is the updater's own.
+    char started[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, started);
+    for (const std::string &enterable : {"\\\\?\\" + game, "\\\\.\\" + game, game + " "})
+        EXPECT_TRUE(SetCurrentDirectoryA(enterable.c_str())) << enterable << ": the check proves nothing";
+    SetCurrentDirectoryA(started);
+
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         if (c.removeKey)
             key.Remove();
         else
             WriteGameValue("PATH", {true, REG_SZ, c.path});
-        DriverResult result = RunUpdater({"ok"}, {"wait-exit"});
+        DriverResult result = RunUpdater({"ok"}, {"wait-exit"}, "", c.exe);
         SCOPED_TRACE(Transcript(result));
         ExpectRefusedAtStart(result, c.message);
         EXPECT_EQ(!c.removeKey, GameKeyExists()) << "the key was created";
         EXPECT_FALSE(ReadGameValue("Guid").present);
     }
     EXPECT_TRUE(IsEmptyDirectory(temp.Path()));
+    EXPECT_EQ(LastWriteTime(installation.Path(installation.SaveOrder()[0])), AsNumber(FileTimeOf(2003, 3)));
+    ExpectTree(game, installation.Original());
 }
 
 } // namespace

@@ -266,6 +266,29 @@ TEST_F(Payload, EnsureDirectoriesMakesWhatIsMissingAndComesBack)
     ExpectBox(boxes.boxes[1], Formatted(kCannotWrite, invalid));
 }
 
+// The first folder the walk may have to make: behind a drive's root, behind a
+// network path's share (the server is no folder that could be entered), or
+// behind a leading backslash.
+TEST(PayloadWalk, TheWalkStartsBehindTheRoot)
+{
+    const struct {
+        const char *path;
+        const char *first;
+    } cases[] = {
+        {"C:\\Gry\\game\\Contents\\M_TITLE.PAK", "Gry\\game\\Contents\\M_TITLE.PAK"},
+        {"C:\\Gry\\game\\\\Contents\\M_TITLE.PAK", "Gry\\game\\\\Contents\\M_TITLE.PAK"},
+        {"C:", ""},
+        {"\\\\server\\share\\Contents\\M_TITLE.PAK", "Contents\\M_TITLE.PAK"},
+        {"\\\\server\\share\\Gry\\Vendrake II\\Contents\\M_TITLE.PAK",
+         "Gry\\Vendrake II\\Contents\\M_TITLE.PAK"},
+        {"\\\\server\\share", ""},
+        {"\\Gry\\f.txt", "Gry\\f.txt"},
+        {"Gry\\f.txt", "Gry\\f.txt"},
+    };
+    for (const auto &c : cases)
+        EXPECT_STREQ(c.first, c.path + DirectoryWalkStart(c.path)) << c.path;
+}
+
 TEST_F(Payload, AProgramWithoutPayloadExtractsNothingAndTouchesNothing)
 {
     char *own = GetOwnExePath();
