@@ -50,6 +50,8 @@ constexpr char kLogRegistry[] = "Uaktualnianie wpisów do rejestru...";
 constexpr char kLogFileOpen[] = "Uaktualnianie pliku \"";
 constexpr char kLogFileClose[] = "\"...";
 constexpr char kLogOk[] = " OK\r\n";
+// Ends the line of a saved game left as it was after the user chose to go on.
+constexpr char kLogSkipped[] = " pominięto\r\n";
 
 // ---------------------------------------------------------------------------
 // Prompt set. Results: errors 0, ShowInfo 1, questions 1 only for Yes.

@@ -25,9 +25,10 @@ void LogFileStart(HWND dialog, const char *path)
     Log(dialog, kLogFileClose);
 }
 
-void Advance(HWND dialog, UINT next, LPARAM nextParam)
+// Ends the step's line with ending, advances the bar and posts the next step.
+void Advance(HWND dialog, const char *ending, UINT next, LPARAM nextParam)
 {
-    Log(dialog, kLogOk);
+    Log(dialog, ending);
     SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_STEPIT, 0, 0);
     PostMessageA(dialog, next, 0, nextParam);
 }
@@ -59,8 +60,11 @@ void RunSaveStep(HWND dialog, uint32_t index)
     }
     const char *file = entries[index];
     LogFileStart(dialog, file);
-    if (ReplaceInFileKeepTimes(file, kSaveRuleReplacement, kSavePattern, kSaveRuleLength, 0, 1))
-        Advance(dialog, MSG_SAVE_STEP, static_cast<LPARAM>(index + 1));
+    // A saved game left as it was, or not wholly done, because the user chose
+    // to go on gets no " OK".
+    bool complete = false;
+    if (ReplaceInFileKeepTimes(file, kSaveRuleReplacement, kSavePattern, kSaveRuleLength, 0, 1, &complete))
+        Advance(dialog, complete ? kLogOk : kLogSkipped, MSG_SAVE_STEP, static_cast<LPARAM>(index + 1));
     else
         Fail(dialog);
 }
@@ -92,7 +96,7 @@ BOOL RunUpdateStep(HWND dialog, UINT message, LPARAM lParam)
         Log(dialog, kLogRegistry);
 
     if (RunOperation(*step, target))
-        Advance(dialog, step->next, 0);
+        Advance(dialog, kLogOk, step->next, 0);
     else
         Fail(dialog);
     return TRUE;

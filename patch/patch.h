@@ -98,16 +98,23 @@ int ChooseScanPath(ScanPath path);
 int ReplaceInBuffer(unsigned char *buffer, size_t size, const unsigned char *replacement,
                     const unsigned char *pattern, unsigned length);
 
+// The rewrite reads a file in blocks of this many bytes.
+constexpr size_t kRewriteBlockSize = 64 * 1024;
+
 // Rewrites fileName in place as one left-to-right pass over the whole file
-// would, reading it in blocks of up to 64 KiB and writing back only what
-// changed.
+// would, reading it in blocks of kRewriteBlockSize and writing back only what
+// changed. Files of any size: positions are 64-bit.
 int ReplaceInFile(const char *fileName, const unsigned char *replacement, const unsigned char *pattern,
                   unsigned length, int failHard);
 
 // ReplaceInFile on one named file, with its three time stamps put back
-// afterwards when keepTimes is set.
+// afterwards when keepTimes is set. A file that couldn't be rewritten at all
+// and that the user chose to go on from is left as it was, times included.
+// *complete (when given) says whether everything was done: false after any
+// failure the user chose to go on from.
 int ReplaceInFileKeepTimes(const char *fileName, const unsigned char *replacement,
-                           const unsigned char *pattern, unsigned length, int failHard, int keepTimes);
+                           const unsigned char *pattern, unsigned length, int failHard, int keepTimes,
+                           bool *complete = nullptr);
 
 // ReplaceInFile (and the time stamps) for every file the wildcard matches.
 int ReplaceInMatchingFiles(const char *wildcard, const unsigned char *replacement,

@@ -29,7 +29,6 @@ const unsigned char kSavePattern[kSaveRuleLength] = {'P', 'r', 'o', 'c', 'e', 's
 
 namespace {
 
-constexpr size_t kBlockSize = 64 * 1024;
 // Room in front of a block for the bytes carried from the one before.
 constexpr size_t kCarryRoom = 256;
 constexpr size_t kNone = ~static_cast<size_t>(0);
@@ -290,6 +289,55 @@ bool LookUp(const char *path, WIN32_FIND_DATAA *found)
     return true;
 }
 
+// How far a rewrite got: whether it did all it does, and whether it wrote
+// anything on the way.
+struct RewriteOutcome {
+    bool complete = false;
+    bool wrote = false;
+};
+
+// ReplaceInFile, telling how far it got.
+int Rewrite(const char *fileName, const unsigned char *replacement, const unsigned char *pattern,
+            unsigned length, int failHard, RewriteOutcome *outcome);
+
+// Sets the times, telling whether they were set (and not merely skipped after
+// a Yes).
+int PutTimesBack(const char *fileName, const FILETIME *creationTime, const FILETIME *lastAccessTime,
+                 const FILETIME *lastWriteTime, int failHard, bool *set)
+{
+    *set = false;
+    Handle file(CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, INVALID_HANDLE_VALUE));
+    if (!file.Valid())
+        return ReportOrAskF(kCannotOpen, fileName, failHard);
+    if (!SetFileTime(file, creationTime, lastAccessTime, lastWriteTime)) {
+        file.Close();
+        return ReportOrAskF(kCannotWrite, fileName, failHard);
+    }
+    *set = true;
+    return 1;
+}
+
+// Rewrites a file whose entry was found beforehand, then puts back the times
+// the entry had. A rewrite that failed before it wrote anything, and that the
+// user chose to go on from, left the file as it was: its times are left alone
+// too, and the failure is not asked about a second time.
+int RewriteKeepingTimes(const char *fileName, const WIN32_FIND_DATAA &found, const unsigned char *replacement,
+                        const unsigned char *pattern, unsigned length, int failHard, int keepTimes,
+                        bool *complete)
+{
+    RewriteOutcome outcome;
+    if (!Rewrite(fileName, replacement, pattern, length, failHard, &outcome))
+        return 0;
+    if (!outcome.complete && !outcome.wrote)
+        return 1;
+    bool timesSet = true;
+    if (keepTimes && !PutTimesBack(fileName, &found.ftCreationTime, &found.ftLastAccessTime,
+                                   &found.ftLastWriteTime, failHard, &timesSet))
+        return 0;
+    *complete = outcome.complete && timesSet;
+    return 1;
+}
+
 struct ReplaceJob {
     const unsigned char *replacement;
     const unsigned char *pattern;
@@ -301,12 +349,9 @@ struct ReplaceJob {
 int ReplaceMatch(const char *fullName, const WIN32_FIND_DATAA &found, void *context)
 {
     const ReplaceJob &job = *static_cast<const ReplaceJob *>(context);
-    if (!ReplaceInFile(fullName, job.replacement, job.pattern, job.length, job.failHard))
-        return 0;
-    if (job.keepTimes && !RestoreFileTimes(fullName, &found.ftCreationTime, &found.ftLastAccessTime,
-                                           &found.ftLastWriteTime, job.failHard))
-        return 0;
-    return 1;
+    bool complete = false;
+    return RewriteKeepingTimes(fullName, found, job.replacement, job.pattern, job.length, job.failHard,
+                               job.keepTimes, &complete);
 }
 
 } // namespace
@@ -337,8 +382,10 @@ int ReplaceInBuffer(unsigned char *buffer, size_t size, const unsigned char *rep
     return dirtyEnd > dirtyBegin;
 }
 
-int ReplaceInFile(const char *fileName, const unsigned char *replacement, const unsigned char *pattern,
-                  unsigned length, int failHard)
+namespace {
+
+int Rewrite(const char *fileName, const unsigned char *replacement, const unsigned char *pattern,
+            unsigned length, int failHard, RewriteOutcome *outcome)
 {
     length &= 0xFF;
     FileStream file(fopen(fileName, "rb+"));
@@ -348,43 +395,48 @@ int ReplaceInFile(const char *fileName, const unsigned char *replacement, const 
     // buffer would only copy every byte once more.
     setvbuf(file, nullptr, _IONBF, 0);
 
-    long size;
-    if (fseek(file, 0, SEEK_END) != 0 || (size = ftell(file)) == -1 || fseek(file, 0, SEEK_SET) != 0) {
+    // Sizes and positions are 64-bit: a saved game may be larger than 2 GiB.
+    long long size;
+    if (_fseeki64(file, 0, SEEK_END) != 0 || (size = _ftelli64(file)) < 0 ||
+        _fseeki64(file, 0, SEEK_SET) != 0) {
         file.Close();
         return ReportOrAskF(kCannotRead, fileName, failHard);
     }
-    if (size == 0 || length == 0)
+    if (size == 0 || length == 0) {
+        outcome->complete = true;
         return 1;
+    }
 
     // The block is read to window + kCarryRoom, the carried bytes stand right
     // in front of it, and the bytes scanned start at file offset scanStart.
     const Needle needle = MakeNeedle(pattern, length);
-    alignas(64) unsigned char window[kCarryRoom + kBlockSize];
+    alignas(64) unsigned char window[kCarryRoom + kRewriteBlockSize];
     unsigned char *const block = window + kCarryRoom;
     size_t carried = 0;
-    long readPosition = 0;
+    long long readPosition = 0;
     while (readPosition < size) {
-        long left = size - readPosition;
-        size_t count = left > static_cast<long>(kBlockSize) ? kBlockSize : static_cast<size_t>(left);
+        long long left = size - readPosition;
+        size_t count =
+            left > static_cast<long long>(kRewriteBlockSize) ? kRewriteBlockSize : static_cast<size_t>(left);
         if (fread(block, 1, count, file) != count) {
             file.Close();
             return ReportOrAskF(kCannotRead, fileName, failHard);
         }
         unsigned char *const scanned = block - carried;
-        const long scanStart = readPosition - static_cast<long>(carried);
-        readPosition += static_cast<long>(count);
+        const long long scanStart = readPosition - static_cast<long long>(carried);
+        readPosition += static_cast<long long>(count);
 
         bool wrote = false;
         auto flush = [&](size_t begin, size_t end) {
-            wrote = true;
-            return fseek(file, scanStart + static_cast<long>(begin), SEEK_SET) == 0 &&
+            wrote = outcome->wrote = true;
+            return _fseeki64(file, scanStart + static_cast<long long>(begin), SEEK_SET) == 0 &&
                    fwrite(scanned + begin, 1, end - begin, file) == end - begin;
         };
         size_t filled = carried + count, position = 0, dirtyBegin = 0, dirtyEnd = 0;
         bool written = Scan(scanned, filled, &position, replacement, needle, &dirtyBegin, &dirtyEnd, flush) &&
                        (dirtyEnd <= dirtyBegin || flush(dirtyBegin, dirtyEnd));
         // The next read follows the last one, wherever a write left the stream.
-        if (!written || (wrote && fseek(file, readPosition, SEEK_SET) != 0)) {
+        if (!written || (wrote && _fseeki64(file, readPosition, SEEK_SET) != 0)) {
             file.Close();
             return ReportOrAskF(kCannotWrite, fileName, failHard);
         }
@@ -396,34 +448,39 @@ int ReplaceInFile(const char *fileName, const unsigned char *replacement, const 
     }
     if (file.Close() != 0)
         return ReportOrAskF(kCannotWrite, fileName, failHard);
+    outcome->complete = true;
     return 1;
+}
+
+} // namespace
+
+int ReplaceInFile(const char *fileName, const unsigned char *replacement, const unsigned char *pattern,
+                  unsigned length, int failHard)
+{
+    RewriteOutcome outcome;
+    return Rewrite(fileName, replacement, pattern, length, failHard, &outcome);
 }
 
 int RestoreFileTimes(const char *fileName, const FILETIME *creationTime, const FILETIME *lastAccessTime,
                      const FILETIME *lastWriteTime, int failHard)
 {
-    Handle file(CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, INVALID_HANDLE_VALUE));
-    if (!file.Valid())
-        return ReportOrAskF(kCannotOpen, fileName, failHard);
-    if (!SetFileTime(file, creationTime, lastAccessTime, lastWriteTime)) {
-        file.Close();
-        return ReportOrAskF(kCannotWrite, fileName, failHard);
-    }
-    return 1;
+    bool set;
+    return PutTimesBack(fileName, creationTime, lastAccessTime, lastWriteTime, failHard, &set);
 }
 
 int ReplaceInFileKeepTimes(const char *fileName, const unsigned char *replacement,
-                           const unsigned char *pattern, unsigned length, int failHard, int keepTimes)
+                           const unsigned char *pattern, unsigned length, int failHard, int keepTimes,
+                           bool *complete)
 {
+    bool done = false;
     WIN32_FIND_DATAA found;
-    if (!LookUp(fileName, &found) || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return ReportOrAskF(kCannotOpen, fileName, failHard);
-    if (!ReplaceInFile(fileName, replacement, pattern, length, failHard))
-        return 0;
-    if (keepTimes && !RestoreFileTimes(fileName, &found.ftCreationTime, &found.ftLastAccessTime,
-                                       &found.ftLastWriteTime, failHard))
-        return 0;
-    return 1;
+    int result =
+        !LookUp(fileName, &found) || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ? ReportOrAskF(kCannotOpen, fileName, failHard)
+            : RewriteKeepingTimes(fileName, found, replacement, pattern, length, failHard, keepTimes, &done);
+    if (complete)
+        *complete = done;
+    return result;
 }
 
 int WalkMatchingFiles(const char *wildcard, int failHard, MatchVisitor visit, void *context, bool *enumerated)

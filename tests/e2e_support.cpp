@@ -320,7 +320,8 @@ Tree Installation::Expected(unsigned steps, unsigned saves) const
         }
     }
     for (unsigned i = 0; i < saves && i < saveOrder_.size(); ++i)
-        tree[saveOrder_[i]] = updatedSaves_.at(saveOrder_[i]);
+        if (!Skipped(saveOrder_[i]))
+            tree[saveOrder_[i]] = updatedSaves_.at(saveOrder_[i]);
     return tree;
 }
 
@@ -332,7 +333,7 @@ std::string Installation::ExpectedLog(unsigned steps, unsigned saves) const
     for (unsigned i = 1; i < steps && i <= ChainTargets().size(); ++i)
         log += FileLine(TargetPath(ChainTargets()[i - 1])) + kLogOk;
     for (unsigned i = 0; i < saves && i < saveOrder_.size(); ++i)
-        log += FileLine(Path(saveOrder_[i])) + kLogOk;
+        log += FileLine(Path(saveOrder_[i])) + (Skipped(saveOrder_[i]) ? kLogSkipped : kLogOk);
     return log;
 }
 

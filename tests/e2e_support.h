@@ -9,6 +9,7 @@
 
 #include <stdint.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <string>
@@ -93,6 +94,9 @@ public:
     // A saved game that the updater is not to take: the expectations keep it
     // as it is and give it no log line.
     void LeaveOut(const std::string &relative);
+    // A saved game that the update leaves as it is after the user chose to go
+    // on: the expectations keep it as it is, and its line ends in " pominięto".
+    void Skip(const std::string &relative) { skipped_.push_back(relative); }
 
     const std::string &Directory() const { return directory_; }
     std::string Path(const std::string &relative) const { return directory_ + "\\" + relative; }
@@ -112,12 +116,17 @@ public:
 
 private:
     void MakeSavedGame(const std::string &relative, unsigned index);
+    bool Skipped(const std::string &relative) const
+    {
+        return std::find(skipped_.begin(), skipped_.end(), relative) != skipped_.end();
+    }
 
     TempDir temp_;
     std::string directory_;
     Tree original_;
     std::map<std::string, std::string> updatedSaves_;
     std::vector<std::string> saveOrder_;
+    std::vector<std::string> skipped_;
 };
 
 // ---------------------------------------------------------------------------

@@ -7,6 +7,9 @@
 #include "patch/patch.h"
 #include "tests/test_support.h"
 
+#include <string.h>
+
+#include <algorithm>
 #include <random>
 #include <string>
 #include <utility>
@@ -285,6 +288,16 @@ TEST_F(ReplaceFiles, SmallFilesAndExactBlockMultiples)
         EXPECT_EQ(kReplacement, after.substr(offset, 18)) << offset;
 }
 
+// An occurrence across the k-th boundary of the blocks the rewrite reads,
+// with k of its bytes in front of it, for every k from 1 to 17.
+std::vector<size_t> EverySplit()
+{
+    std::vector<size_t> offsets;
+    for (size_t k = 1; k < kSaveRuleLength; ++k)
+        offsets.push_back(k * kRewriteBlockSize - k);
+    return offsets;
+}
+
 TEST_F(ReplaceFiles, OccurrencesAcrossBlockBoundariesAreReplaced)
 {
     // The longest pattern, 255 bytes.
@@ -306,12 +319,15 @@ TEST_F(ReplaceFiles, OccurrencesAcrossBlockBoundariesAreReplaced)
          kPattern,
          kReplacement,
          {100, 4096 - 9, 8192 - 1, 12288 - 17, 16384 - 18, 16384, 5 * 4096 - 18}},
-        {"far apart in one 64 KiB block, each written back on its own, and across the large blocks' "
+        {"far apart in one read block, each written back on its own, and across the read blocks' "
          "boundaries",
-         3 * 65536 + 123,
+         3 * kRewriteBlockSize + 123,
          kPattern,
          kReplacement,
-         {100, 30000, 65536 - 9, 65536 + 40000, 2 * 65536 - 1, 3 * 65536 + 105}},
+         {100, 30000, kRewriteBlockSize - 9, kRewriteBlockSize + 40000, 2 * kRewriteBlockSize - 1,
+          3 * kRewriteBlockSize + 105}},
+        {"every split at the read blocks' boundaries: 1 to 17 bytes in front of one", 18 * kRewriteBlockSize,
+         kPattern, kReplacement, EverySplit()},
         {"the longest pattern with only its first byte, or only its last, in a block",
          4 * 4096 + 300,
          longest,
@@ -395,8 +411,8 @@ TEST_F(ReplaceFiles, AFileThatCannotBeOpenedIsReportedOrAsked)
     HeldOpen holder(locked);
 
     // With the times kept, a Yes to a name that was never a file to rewrite
-    // goes no further: nothing is opened to set its times (a file held open
-    // is asked about twice, see below).
+    // goes no further: nothing is opened to set its times (nor for a file
+    // held open, see below).
     typedef int (*Operation)(const std::string &path, int failHard);
     const struct {
         Operation operation;
@@ -466,35 +482,30 @@ TEST_F(ReplaceFiles, KeepTimesPutsTheTimeStampsBack)
     EXPECT_TRUE(expected == ReadFileBytes(notKept));
 }
 
-TEST_F(ReplaceFiles, AYesToAFailedOpenGoesOnToRestoreTheTimes)
+// A saved game the rewrite can't open at all (held open without sharing) is
+// asked about once. Yes goes on and leaves it as it was, its times too, and
+// says it wasn't done; No stops. RestoreFileTimes on its own reports as the
+// other operations do.
+TEST_F(ReplaceFiles, AYesToAFileThatCannotBeRewrittenLeavesItAndItsTimes)
 {
-    // The file is held without sharing: the open for the replacement fails,
-    // and so does the open that sets the times, which reports on its own.
     std::string locked = Write("locked.sav", kPattern);
+    SetTimes(locked, kOldTimes);
     HeldOpen holder(locked);
     const std::string question = Question(Formatted(kCannotOpen, locked));
-    {
-        PromptRecorder boxes({IDYES, IDYES});
-        EXPECT_EQ(1, ReplaceInFileKeepTimes(locked.c_str(), kSaveRuleReplacement, kSavePattern,
-                                            kSaveRuleLength, 0, 1));
-        ASSERT_EQ(2u, boxes.boxes.size());
-        ExpectBox(boxes.boxes[0], question, kQuestionBox);
-        ExpectBox(boxes.boxes[1], question, kQuestionBox);
+    for (int answer : {IDYES, IDNO}) {
+        for (int keepTimes : {1, 0}) {
+            PromptRecorder boxes({answer, IDNO});
+            bool complete = true;
+            EXPECT_EQ(answer == IDYES,
+                      ReplaceInFileKeepTimes(locked.c_str(), kSaveRuleReplacement, kSavePattern,
+                                             kSaveRuleLength, 0, keepTimes, &complete));
+            EXPECT_FALSE(complete);
+            ASSERT_EQ(1u, boxes.boxes.size()) << "keepTimes " << keepTimes;
+            ExpectBox(boxes.boxes[0], question, kQuestionBox);
+        }
     }
     {
-        PromptRecorder boxes({IDYES, IDNO});
-        EXPECT_EQ(0, ReplaceInFileKeepTimes(locked.c_str(), kSaveRuleReplacement, kSavePattern,
-                                            kSaveRuleLength, 0, 1));
-        EXPECT_EQ(2u, boxes.boxes.size());
-    }
-    {
-        PromptRecorder boxes({IDYES});
-        EXPECT_EQ(1, ReplaceInFileKeepTimes(locked.c_str(), kSaveRuleReplacement, kSavePattern,
-                                            kSaveRuleLength, 0, 0));
-        EXPECT_EQ(1u, boxes.boxes.size());
-    }
-    {
-        PromptRecorder boxes({IDYES, IDYES});
+        PromptRecorder boxes({IDOK, IDYES});
         EXPECT_EQ(
             0, RestoreFileTimes(locked.c_str(), &kOldTimes.creation, &kOldTimes.access, &kOldTimes.write, 1));
         EXPECT_EQ(
@@ -505,6 +516,73 @@ TEST_F(ReplaceFiles, AYesToAFailedOpenGoesOnToRestoreTheTimes)
     }
     holder.Release();
     EXPECT_EQ(kPattern, ReadFileBytes(locked));
+    EXPECT_EQ(Ticks(kOldTimes.write), Ticks(GetTimes(locked).write));
+}
+
+// Saved games past 2 GiB and past 4 GiB (sparse files, made in no time):
+// every occurrence replaced, at the 2 GiB and 4 GiB marks and at the end,
+// nothing else changed and the times kept.
+TEST_F(ReplaceFiles, SavedGamesOfAnySize)
+{
+    constexpr long long kGiB = 1LL << 30;
+    const struct {
+        long long size;
+        std::vector<long long> offsets;
+    } cases[] = {
+        {3 * kGiB, {0, 2 * kGiB - 9, 2 * kGiB + 12345, 3 * kGiB - 18}},
+        {4 * kGiB + 65536, {4 * kGiB - 9, 4 * kGiB + 100, 4 * kGiB + 65536 - 18}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.size);
+        const std::string path = dir / "big.sav";
+        {
+            HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+            ASSERT_NE(INVALID_HANDLE_VALUE, file);
+            LARGE_INTEGER end;
+            end.QuadPart = c.size;
+            EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file));
+            for (long long offset : c.offsets) {
+                LARGE_INTEGER at;
+                at.QuadPart = offset;
+                DWORD written = 0;
+                EXPECT_TRUE(SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
+                            WriteFile(file, kPattern.data(), kSaveRuleLength, &written, nullptr));
+            }
+            CloseHandle(file);
+        }
+        SetTimes(path, kOldTimes);
+
+        PromptRecorder boxes;
+        bool complete = false;
+        EXPECT_EQ(1, ReplaceInFileKeepTimes(path.c_str(), kSaveRuleReplacement, kSavePattern, kSaveRuleLength,
+                                            0, 1, &complete));
+        EXPECT_TRUE(complete);
+        EXPECT_TRUE(boxes.boxes.empty());
+        EXPECT_EQ(Ticks(kOldTimes.write), Ticks(GetTimes(path).write));
+
+        // Read back in 1 MiB pieces: zeros but for the replacements.
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        std::vector<char> piece(1 << 20), expected(1 << 20);
+        long long position = 0;
+        DWORD got = 0;
+        while (ReadFile(file, piece.data(), static_cast<DWORD>(piece.size()), &got, nullptr) && got > 0) {
+            std::fill(expected.begin(), expected.end(), '\0');
+            for (long long offset : c.offsets)
+                for (size_t i = 0; i < kSaveRuleLength; ++i)
+                    if (offset + static_cast<long long>(i) >= position &&
+                        offset + static_cast<long long>(i) < position + got)
+                        expected[offset + i - position] = kReplacement[i];
+            if (memcmp(piece.data(), expected.data(), got) != 0) {
+                ADD_FAILURE() << "the piece at " << position << " differs";
+                break;
+            }
+            position += got;
+        }
+        CloseHandle(file);
+        EXPECT_EQ(c.size, position);
+        DeleteFileA(path.c_str());
+    }
 }
 
 TEST_F(ReplaceFiles, ExistenceChecks)
