@@ -71,6 +71,10 @@ extern MessageBoxFunction MessageBoxCall;
 // The progress dialog while it exists, else null; owner of every box.
 extern HWND DialogWindow;
 
+// Sent to DialogWindow before every box: the dialog brings its log and bar up
+// to date, so that a box always stands over what the update has done so far.
+constexpr UINT MSG_SHOW_PENDING = WM_APP + 12;
+
 // An error box with text; 0.
 int ShowError(const char *text);
 // An error box with format expanded ("%s" conversions only); 0.

@@ -17,6 +17,8 @@ namespace {
 
 int Box(const char *text, UINT style)
 {
+    if (DialogWindow)
+        SendMessageA(DialogWindow, MSG_SHOW_PENDING, 0, 0);
     return MessageBoxCall(DialogWindow, text, kCaption, style);
 }
 

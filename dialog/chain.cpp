@@ -7,9 +7,6 @@
 
 #include "base/base.h"
 #include "discovery/discovery.h"
-#include "resource.h"
-
-#include <commctrl.h>
 
 namespace {
 
@@ -29,12 +26,13 @@ void LogFileStart(HWND dialog, const char *path)
 void Advance(HWND dialog, const char *ending, UINT next, LPARAM nextParam)
 {
     Log(dialog, ending);
-    SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_STEPIT, 0, 0);
+    AdvanceProgress(dialog);
     PostMessageA(dialog, next, 0, nextParam);
 }
 
 void Fail(HWND dialog)
 {
+    SendMessageA(dialog, MSG_SHOW_PENDING, 0, 0);
     updateFailed = 1;
     PostMessageA(dialog, WM_CLOSE, 0, 0);
 }

@@ -22,7 +22,19 @@ extern int updateDone;
 // The progress dialog's procedure: centres and fills the dialog, starts the
 // chain, appends to the log, asks before a cancel, shows the finished state
 // and, when it closes, posts the quit message with updateDone.
+//
+// What the chain writes to the log (MSG_LOG_APPEND) and the steps it counts
+// on the bar (AdvanceProgress) are kept aside and brought to the screen
+// together, at most every kShowInterval milliseconds, and always before a box
+// (MSG_SHOW_PENDING), when the chain ends and when a step fails: each append
+// to the visible log costs Wine a repaint of its scroll bar at once.
 INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// How long the log and the bar may lag behind the chain, in milliseconds.
+constexpr DWORD kShowInterval = 50;
+
+// Counts one more step done on the bar.
+void AdvanceProgress(HWND dialog);
 
 // ---------------------------------------------------------------------------
 // The chain.

@@ -2,17 +2,92 @@
 // progress bar and one button. It starts the update chain when it opens, asks
 // before the user cancels a running update, and ends the message loop with
 // updateDone as exit code when it closes.
+//
+// The log and the bar are brought up to date in batches (see dialog.h): with
+// Wine's default theme each append to the visible log repaints its scroll bar
+// at once, some sixty requests to Wine's server, which made nearly all of a
+// saved game's step.
 #include "dialog/dialog.h"
 
 #include "base/base.h"
 #include "resource.h"
 
 #include <commctrl.h>
+#include <stdlib.h>
+#include <string.h>
 
 int updateFailed = 0;
 int updateDone = 0;
 
 namespace {
+
+void AppendToLogNow(HWND window, const char *text)
+{
+    // -2 is clamped to the end of the text: caret at the end, no selection.
+    SendDlgItemMessageA(window, IDC_LOG, EM_SETSEL, static_cast<WPARAM>(-2), -2);
+    SendDlgItemMessageA(window, IDC_LOG, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text));
+}
+
+// What the chain has written to the log and counted on the bar since they
+// were last brought up to date, and when that was.
+struct Pending {
+    char *text = nullptr; // length bytes in a block of capacity, a NUL's room kept
+    size_t length = 0;
+    size_t capacity = 0;
+    int steps = 0;
+    DWORD shownAt = 0;
+};
+Pending pending;
+
+void ShowPending(HWND window)
+{
+    if (pending.length > 0) {
+        pending.text[pending.length] = '\0';
+        AppendToLogNow(window, pending.text);
+        pending.length = 0;
+    }
+    if (pending.steps > 0) {
+        SendDlgItemMessageA(window, IDC_PROGRESS, PBM_DELTAPOS, static_cast<WPARAM>(pending.steps), 0);
+        pending.steps = 0;
+    }
+    pending.shownAt = GetTickCount();
+}
+
+void ShowPendingIfDue(HWND window)
+{
+    if (GetTickCount() - pending.shownAt >= kShowInterval)
+        ShowPending(window);
+}
+
+void ForgetPending()
+{
+    free(pending.text);
+    pending = Pending();
+    pending.shownAt = GetTickCount();
+}
+
+// Keeps text aside; when there is no memory for it, everything goes to the
+// log at once instead, in the same order.
+void AppendToLog(HWND window, const char *text)
+{
+    size_t length = strlen(text);
+    if (pending.length + length + 1 > pending.capacity) {
+        size_t capacity = pending.capacity ? pending.capacity : 4096;
+        while (capacity < pending.length + length + 1)
+            capacity *= 2;
+        char *grown = static_cast<char *>(realloc(pending.text, capacity));
+        if (!grown) {
+            ShowPending(window);
+            AppendToLogNow(window, text);
+            return;
+        }
+        pending.text = grown;
+        pending.capacity = capacity;
+    }
+    memcpy(pending.text + pending.length, text, length);
+    pending.length += length;
+    ShowPendingIfDue(window);
+}
 
 void CentreOnDesktop(HWND window)
 {
@@ -42,14 +117,8 @@ void OnInitDialog(HWND window)
     HWND finish = GetDlgItem(window, IDC_FINISH);
     EnableWindow(finish, FALSE);
     SetFocus(finish);
+    ForgetPending();
     PostMessageA(window, MSG_FIRST_STEP, 0, 0);
-}
-
-void AppendToLog(HWND window, LPARAM text)
-{
-    // -2 is clamped to the end of the text: caret at the end, no selection.
-    SendDlgItemMessageA(window, IDC_LOG, EM_SETSEL, static_cast<WPARAM>(-2), -2);
-    SendDlgItemMessageA(window, IDC_LOG, EM_REPLACESEL, FALSE, text);
 }
 
 void OnClose(HWND window)
@@ -63,6 +132,7 @@ void OnClose(HWND window)
 
 void OnUpdateDone(HWND window)
 {
+    ShowPending(window);
     SetDlgItemTextA(window, IDC_STATUS, kStatusDone);
     SetDlgItemTextA(window, IDC_FINISH, kFinishButton);
     HWND finish = GetDlgItem(window, IDC_FINISH);
@@ -73,6 +143,12 @@ void OnUpdateDone(HWND window)
 
 } // namespace
 
+void AdvanceProgress(HWND dialog)
+{
+    ++pending.steps;
+    ShowPendingIfDue(dialog);
+}
+
 INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -80,8 +156,14 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LP
         OnInitDialog(window);
         return FALSE;
     case MSG_LOG_APPEND:
-        AppendToLog(window, lParam);
+        AppendToLog(window, reinterpret_cast<const char *>(lParam));
         return TRUE;
+    case MSG_SHOW_PENDING:
+        ShowPending(window);
+        return TRUE;
+    case WM_DESTROY:
+        ForgetPending();
+        return FALSE;
     case WM_COMMAND:
         // Only the button closes; Esc's IDCANCEL does nothing.
         if (LOWORD(wParam) != IDC_FINISH)

@@ -99,7 +99,9 @@ TEST(Update, NoSavedGamesAndASecondRun)
 
 // A saved game held open by another program (the game still running) can't
 // be rewritten: the question whether to go on, owned by the dialog, over a
-// log that ends in that file's opening text and a bar at the steps done. Yes
+// log that ends in that file's opening text and a bar at the steps done,
+// although the steps before it took less than the log's batching interval
+// (the one before is a saved game's). Yes
 // is asked once, leaves the file as it was, ends its line in " pominięto",
 // advances the bar and goes on to the end; No stops the update there.
 TEST(Update, ALockedSavedGameIsAQuestion)
@@ -110,7 +112,8 @@ TEST(Update, ALockedSavedGameIsAQuestion)
         GameKeyGuard key;
         Installation installation(kSaves);
         key.Install(installation.Directory());
-        const std::string locked = installation.Path(installation.SaveOrder()[0]);
+        const std::string &lockedSave = installation.SaveOrder()[1];
+        const std::string locked = installation.Path(lockedSave);
         const std::string question = Formatted(kCannotOpen, locked) + kContinueSuffix;
         const bool yes = std::string(answer) == "yes";
 
@@ -125,18 +128,18 @@ TEST(Update, ALockedSavedGameIsAQuestion)
         EXPECT_EQ(result.exitCode, 0);
         EXPECT_EQ(result.lines.back(), "exit 0");
         ASSERT_EQ(result.boxes.size(), 2u) << "one question, and no cancel question after No";
-        ExpectBoxOverDialog(result.boxes[1], question, "yes,no", static_cast<int>(kUpdateStepCount));
+        ExpectBoxOverDialog(result.boxes[1], question, "yes,no", static_cast<int>(kUpdateStepCount + 1));
         EXPECT_EQ(SplitLines(result.boxes[1].dialog.log),
-                  SplitLines(installation.ExpectedLog(kUpdateStepCount, 0) + Installation::FileLine(locked)));
+                  SplitLines(installation.ExpectedLog(kUpdateStepCount, 1) + Installation::FileLine(locked)));
 
-        installation.Skip(installation.SaveOrder()[0]);
+        installation.Skip(lockedSave);
         if (yes) {
             const DialogSnapshot &done = result.snapshots.back();
             EXPECT_EQ(done.status, kStatusDone);
             EXPECT_EQ(done.position, static_cast<int>(kUpdateStepCount + kSaves));
             EXPECT_EQ(done.log, installation.ExpectedLog(kUpdateStepCount, kSaves));
         }
-        ExpectTree(installation.Directory(), installation.Expected(kUpdateStepCount, yes ? kSaves : 0));
+        ExpectTree(installation.Directory(), installation.Expected(kUpdateStepCount, yes ? kSaves : 1));
         EXPECT_EQ(LastWriteTime(locked), AsNumber(FileTimeOf(2003, 3))) << "the locked saved game's time";
     }
 }

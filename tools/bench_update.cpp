@@ -230,7 +230,8 @@ int main(int argc, char **argv)
                mib / (work / saves));
         printf("per saved game, plain copy:   %7.2f ms (%5.0f MiB/s)\n", copy / saves * 1000,
                mib / (copy / saves));
-        printf("ratio step/copy %.2f, file work/copy %.2f\n", perSave / (copy / saves), work / copy);
+        printf("ratio whole step/file work %.2f, whole step/copy %.2f, file work/copy %.2f\n",
+               perSave / (work / saves), perSave / (copy / saves), work / copy);
         status = 0;
     }
 
