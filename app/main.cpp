@@ -1,6 +1,6 @@
 // The entry point: discovery, the saved-game list, the payload check, the
-// confirmation, the progress dialog; then everything held is released. The exit code is 0 on
-// every path and the command line is ignored.
+// confirmation, the progress dialog; then everything held is released. The
+// exit code is 0 on every path and the command line is ignored.
 #include "app/app.h"
 
 #include "discovery/discovery.h"

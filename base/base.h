@@ -50,7 +50,8 @@ constexpr char kLogRegistry[] = "Uaktualnianie wpisów do rejestru...";
 constexpr char kLogFileOpen[] = "Uaktualnianie pliku \"";
 constexpr char kLogFileClose[] = "\"...";
 constexpr char kLogOk[] = " OK\r\n";
-// Ends the line of a saved game left as it was after the user chose to go on.
+// Ends the line of a saved game the user chose to go on from after a failure:
+// left as it was, or not wholly done.
 constexpr char kLogSkipped[] = " pominięto\r\n";
 
 // ---------------------------------------------------------------------------
