@@ -8,7 +8,7 @@
 #include <stdio.h>
 
 // ---------------------------------------------------------------------------
-// Payload and whole-file extraction.
+// Payload and whole-file extraction (payload.cpp).
 //
 // The payload is appended to the executable, behind everything else in it:
 //
@@ -55,7 +55,7 @@ int ExtractChunkToFile(const char *targetPath, uint32_t index);
 int ExtractChunkFromFile(const char *sourcePath, const char *targetPath, uint32_t index);
 
 // ---------------------------------------------------------------------------
-// Byte pokes.
+// Byte pokes (bytepatch.cpp).
 
 // One byte to write: a packed 5-byte record.
 #pragma pack(push, 1)
@@ -76,14 +76,7 @@ int PatchOrExtract(const char *path, const BytePatch *table, uint32_t count, con
                    uint32_t chunkIndex);
 
 // ---------------------------------------------------------------------------
-// Pattern replacement with time-stamp keeping.
-
-// The saved-game rule: wherever "Procesor" stands in two consecutive
-// NUL-padded 9-byte fields, the first becomes "CPU". Its length, its
-// replacement and its pattern.
-constexpr unsigned kSaveRuleLength = 18;
-extern const unsigned char kSaveRuleReplacement[kSaveRuleLength];
-extern const unsigned char kSavePattern[kSaveRuleLength];
+// The search for a byte pattern and its replacement in memory (search.cpp).
 
 // The searches the pattern replacement can use.
 enum class ScanPath { Plain, Sse2, Avx2 };
@@ -97,6 +90,29 @@ int ChooseScanPath(ScanPath path);
 // replaced.
 int ReplaceInBuffer(unsigned char *buffer, size_t size, const unsigned char *replacement,
                     const unsigned char *pattern, unsigned length);
+
+// What a rewrite does with the changed bytes [begin, end) of its window
+// before the scan goes on past them; false stops the scan.
+typedef bool (*FlushRange)(void *context, size_t begin, size_t end);
+// Replaces every occurrence that starts in buffer[*position, size), left to
+// right without overlap (length 1 to 255), widening [*dirtyBegin, *dirtyEnd)
+// over the replaced bytes, and hands a range to flush first whenever the next
+// change lies more than 4 KiB behind it. On return *position is the first
+// place where a match could still start once more bytes follow. False when a
+// flush failed.
+bool ReplaceInWindow(unsigned char *buffer, size_t size, size_t *position, const unsigned char *replacement,
+                     const unsigned char *pattern, unsigned length, size_t *dirtyBegin, size_t *dirtyEnd,
+                     FlushRange flush, void *context);
+
+// ---------------------------------------------------------------------------
+// The rewrite of files in place (rewrite.cpp).
+
+// The saved-game rule: wherever "Procesor" stands in two consecutive
+// NUL-padded 9-byte fields, the first becomes "CPU". Its length, its
+// replacement and its pattern.
+constexpr unsigned kSaveRuleLength = 18;
+extern const unsigned char kSaveRuleReplacement[kSaveRuleLength];
+extern const unsigned char kSavePattern[kSaveRuleLength];
 
 // The rewrite reads a file in blocks of this many bytes.
 constexpr size_t kRewriteBlockSize = 64 * 1024;
@@ -120,10 +136,8 @@ int ReplaceInFileKeepTimes(const char *fileName, const unsigned char *replacemen
 int ReplaceInMatchingFiles(const char *wildcard, const unsigned char *replacement,
                            const unsigned char *pattern, unsigned length, int failHard, int keepTimes);
 
-// Sets the three time stamps of fileName, holding it open without sharing
-// meanwhile. 1 when set; else the result of the report.
-int RestoreFileTimes(const char *fileName, const FILETIME *creationTime, const FILETIME *lastAccessTime,
-                     const FILETIME *lastWriteTime, int failHard);
+// ---------------------------------------------------------------------------
+// The wildcard walk, existence checks and time stamps (walk.cpp).
 
 // What a walk does with each match; 0 stops the walk.
 typedef int (*MatchVisitor)(const char *fullName, const WIN32_FIND_DATAA &found, void *context);
@@ -140,9 +154,16 @@ int IsExistingFile(const char *path);
 // FILE_ATTRIBUTE_DIRECTORY (16) if path names an existing directory, else 0.
 int IsExistingDirectory(const char *path);
 
+// Sets the three time stamps of fileName, holding it open without sharing
+// meanwhile. 1 when set; else the result of the report. *set (when given)
+// says whether they were set, rather than skipped after a Yes.
+int RestoreFileTimes(const char *fileName, const FILETIME *creationTime, const FILETIME *lastAccessTime,
+                     const FILETIME *lastWriteTime, int failHard, bool *set = nullptr);
+
 // ---------------------------------------------------------------------------
-// The saved-game list: heap copies of full file names in enumeration order,
-// entries[entryCount] is null. Empty (entries null) at start.
+// The saved-game list (filelist.cpp): heap copies of full file names in
+// enumeration order, entries[entryCount] is null. Empty (entries null) at
+// start.
 
 // The names, and how many there are.
 extern char **entries;
@@ -161,7 +182,7 @@ int CollectMatchingFiles(const char *wildcard, const unsigned char *replacement,
 void ReleaseFileList();
 
 // ---------------------------------------------------------------------------
-// Registry entries.
+// Registry entries (registry.cpp).
 
 // One registry value to write.
 struct RegistryEntry {

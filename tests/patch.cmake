@@ -55,5 +55,3 @@ set_tests_properties(${TEST_PREFIX}.unit.payload_carried PROPERTIES
     ENVIRONMENT ${TEST_ENVIRONMENT}
     FAIL_REGULAR_EXPRESSION "Running 0 tests")
 
-# The scan benchmark (scripts/bench runs it; it is not a test).
-include(${PROJECT_SOURCE_DIR}/tools/bench.cmake)

@@ -5,7 +5,7 @@
 //
 // Exit status 0 when the run went as scripted (no problem, no time-out), else 1;
 // the problems go to stderr.
-#include "tools/driver.h"
+#include "tests/driver/driver.h"
 
 #include <stdio.h>
 #include <stdlib.h>

@@ -1,7 +1,7 @@
 // The UI driver: runs a GUI program, polls its top-level windows every 50 ms,
 // answers each message box as it appears and carries out the scripted actions
 // on the progress dialog, all from another process, through window messages.
-#include "tools/driver.h"
+#include "tests/driver/driver.h"
 
 #include <windows.h>
 #include <commctrl.h>

@@ -10,7 +10,7 @@
 //                                ROUNDS (default 3) runs counts.
 #include "base/base.h"
 #include "patch/patch.h"
-#include "tools/bench_support.h"
+#include "bench/bench_support.h"
 
 #include <io.h>
 #include <stdio.h>

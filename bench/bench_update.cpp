@@ -16,8 +16,8 @@
 #include "base/base.h"
 #include "discovery/discovery.h"
 #include "patch/patch.h"
-#include "tools/bench_support.h"
-#include "tools/driver.h"
+#include "bench/bench_support.h"
+#include "tests/driver/driver.h"
 
 #include <windows.h>
 
