@@ -266,11 +266,18 @@ Installation::Installation(unsigned saveCount, const std::string &relative, cons
     for (unsigned i = 0; i < saveCount; ++i) {
         char name[32];
         snprintf(name, sizeof name, "gra%03u.SAV", i);
-        AddSavedGame(name);
+        WriteSavedGame(name);
     }
+    ReadSaveOrder();
 }
 
 void Installation::AddSavedGame(const std::string &name)
+{
+    WriteSavedGame(name);
+    ReadSaveOrder();
+}
+
+void Installation::WriteSavedGame(const std::string &name)
 {
     const std::string relative = "save\\" + name;
     MakeSavedGame(relative, static_cast<unsigned>(updatedSaves_.size()));
@@ -283,6 +290,10 @@ void Installation::AddSavedGame(const std::string &name)
         SetFileTime(file, &creation, &access, &write);
         CloseHandle(file);
     }
+}
+
+void Installation::ReadSaveOrder()
+{
     // The order in which the file system delivers the saved games, the
     // order the updater takes them in.
     saveOrder_.clear();

@@ -19,7 +19,7 @@
 #include "dialog/dialog.h"
 #include "discovery/discovery.h"
 #include "tests/test_support.h"
-#include "tools/driver.h"
+#include "tests/driver/driver.h"
 
 // What the update writes as the "Guid" value.
 constexpr char kGuid[] = "{7B3D0A52-4E19-4C86-A0F1-93D25E6B8C14}";
@@ -116,6 +116,8 @@ public:
 
 private:
     void MakeSavedGame(const std::string &relative, unsigned index);
+    void WriteSavedGame(const std::string &name);
+    void ReadSaveOrder();
     bool Skipped(const std::string &relative) const
     {
         return std::find(skipped_.begin(), skipped_.end(), relative) != skipped_.end();

@@ -1,6 +1,7 @@
-// The UI driver: runs a GUI program, polls its top-level windows every 50 ms,
-// answers each message box as it appears and carries out the scripted actions
-// on the progress dialog, all from another process, through window messages.
+// The UI driver: runs a GUI program, polls its top-level windows (every 50 ms
+// unless told otherwise), answers each message box as it appears and carries
+// out the scripted actions on the progress dialog, all from another process,
+// through window messages.
 #include "tests/driver/driver.h"
 
 #include <windows.h>
@@ -20,7 +21,6 @@ namespace {
 // The text of a message box.
 constexpr int kBoxTextId = 0xFFFF;
 
-constexpr DWORD kPollMilliseconds = 50;
 // A sent message waits at most this long for a busy program.
 constexpr UINT kSendTimeoutMilliseconds = 30000;
 // After a failed action the program gets this long to end by itself.
@@ -338,7 +338,7 @@ bool Session::WaitFor(const std::string &action, const std::function<bool()> &do
             Fail(action + ": time limit reached");
             return false;
         }
-        Sleep(kPollMilliseconds);
+        Sleep(options_.pollMilliseconds);
     }
 }
 
@@ -410,7 +410,7 @@ bool Session::SleepFor(const std::string &milliseconds)
             Fail("sleep:" + milliseconds + ": time limit reached");
             return false;
         }
-        Sleep(kPollMilliseconds);
+        Sleep(options_.pollMilliseconds);
     }
 }
 
@@ -511,7 +511,7 @@ void Session::Finish()
             Fail("the program did not exit in time");
             return;
         }
-        Sleep(kPollMilliseconds);
+        Sleep(options_.pollMilliseconds);
     }
     if (nextAnswer_ < options_.answers.size())
         Fail(std::to_string(options_.answers.size() - nextAnswer_) + " answer(s) left unused");

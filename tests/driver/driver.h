@@ -67,6 +67,8 @@ struct DriverOptions {
     std::vector<std::string> actions;
     // Limit for the whole run, from the start of the program.
     unsigned timeoutSeconds = 600;
+    // How often the windows are looked at; the benchmarks look more often.
+    unsigned pollMilliseconds = 50;
 };
 
 struct DriverResult {
