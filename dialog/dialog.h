@@ -25,13 +25,10 @@ extern int updateDone;
 //
 // What the chain writes to the log (MSG_LOG_APPEND) and the steps it counts
 // on the bar (AdvanceProgress) are kept aside and brought to the screen
-// together, at most every kShowInterval milliseconds, and always before a box
+// together, at most every 50 ms, and always before a box
 // (MSG_SHOW_PENDING), when the chain ends and when a step fails: each append
 // to the visible log costs Wine a repaint of its scroll bar at once.
 INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-
-// How long the log and the bar may lag behind the chain, in milliseconds.
-constexpr DWORD kShowInterval = 50;
 
 // Counts one more step done on the bar.
 void AdvanceProgress(HWND dialog);

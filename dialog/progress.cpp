@@ -21,6 +21,9 @@ int updateDone = 0;
 
 namespace {
 
+// How long the log and the bar may lag behind the chain, in milliseconds.
+constexpr DWORD kShowInterval = 50;
+
 void AppendToLogNow(HWND window, const char *text)
 {
     // -2 is clamped to the end of the text: caret at the end, no selection.

@@ -281,15 +281,31 @@ int CopyChunk(FILE *source, uint32_t length, const char *temporaryPath, const ch
     return 1;
 }
 
+// sourcePath opened for reading at the first byte of chunk index, whose
+// length goes to *length; null after the box a failure calls for. The caller
+// closes the stream.
+FILE *OpenChunk(const char *sourcePath, uint32_t index, uint32_t *length)
+{
+    FILE *stream = fopen(sourcePath, "rb");
+    if (!stream) {
+        ShowErrorF(kCannotOpen, sourcePath);
+        return nullptr;
+    }
+    *length = LocatePayloadChunk(stream, index, sourcePath);
+    if (*length == 0) {
+        fclose(stream);
+        return nullptr;
+    }
+    return stream;
+}
+
 } // namespace
 
 int ExtractChunkFromFile(const char *sourcePath, const char *targetPath, uint32_t index)
 {
-    FileStream source(fopen(sourcePath, "rb"));
-    if (!source)
-        return ShowErrorF(kCannotOpen, sourcePath);
-    uint32_t length = LocatePayloadChunk(source, index, sourcePath);
-    if (length == 0 || !EnsureDirectories(targetPath))
+    uint32_t length = 0;
+    FileStream source(OpenChunk(sourcePath, index, &length));
+    if (!source || !EnsureDirectories(targetPath))
         return 0;
     HeapMemory temporaryPath(TemporaryPathBeside(targetPath));
     if (!temporaryPath)
@@ -308,10 +324,9 @@ int VerifyPayloadChunk(uint32_t index)
     HeapMemory ownPath(GetOwnExePath());
     if (!ownPath)
         return ShowError(kOutOfMemory);
-    FileStream source(fopen(ownPath.Get(), "rb"));
-    if (!source)
-        return ShowErrorF(kCannotOpen, ownPath.Get());
-    return LocatePayloadChunk(source, index, ownPath.Get()) != 0;
+    uint32_t length = 0;
+    FileStream source(OpenChunk(ownPath.Get(), index, &length));
+    return source ? 1 : 0;
 }
 
 int ExtractChunkToFile(const char *targetPath, uint32_t index)
