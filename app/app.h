@@ -2,7 +2,8 @@
 // update, and the loading of the common controls.
 #pragma once
 
-#include "base/base.h"
+#include <windows.h>
+#include <stdio.h>
 
 // ---------------------------------------------------------------------------
 // Message loop.

@@ -2,6 +2,8 @@
 // read requests that other threads have served on it.
 #include "app/app.h"
 
+#include "base/holders.h"
+#include "base/prompts.h"
 #include "dialog/dialog.h"
 #include "resource.h"
 
@@ -52,12 +54,12 @@ size_t ReadOnUiThread(void *buffer, size_t elementSize, size_t elementCount, FIL
         return fread(buffer, elementSize, elementCount, stream);
 
     Handle semaphore(CreateSemaphoreA(nullptr, 0, 1, nullptr));
-    ReadRequest request = {buffer, elementSize, elementCount, stream, 0, semaphore};
+    ReadRequest request = {buffer, elementSize, elementCount, stream, 0, semaphore.Get()};
     if (!semaphore.Valid() ||
         !PostThreadMessageA(uiThread, MSG_READ_REQUEST, 0, reinterpret_cast<LPARAM>(&request))) {
         semaphore.Close();
         return fread(buffer, elementSize, elementCount, stream);
     }
-    WaitForSingleObject(semaphore, INFINITE);
+    WaitForSingleObject(semaphore.Get(), INFINITE);
     return request.result;
 }

@@ -3,6 +3,7 @@
 // exit code is 0 on every path and the command line is ignored.
 #include "app/app.h"
 
+#include "base/prompts.h"
 #include "discovery/discovery.h"
 #include "patch/patch.h"
 

@@ -4,21 +4,24 @@
 // exactly as large as the text it receives. When the heap can't supply it, the
 // out-of-memory text is shown as an error instead and the result is 0: a
 // question that can't be composed is never asked and counts as No.
-#include "base/base.h"
+#include "base/prompts.h"
+
+#include "base/holders.h"
 
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
 
 MessageBoxFunction MessageBoxCall = MessageBoxA;
+BeforeBoxFunction BeforeBoxCall = nullptr;
 HWND DialogWindow = nullptr;
 
 namespace {
 
 int Box(const char *text, UINT style)
 {
-    if (DialogWindow)
-        SendMessageA(DialogWindow, MSG_SHOW_PENDING, 0, 0);
+    if (BeforeBoxCall)
+        BeforeBoxCall();
     return MessageBoxCall(DialogWindow, text, kCaption, style);
 }
 

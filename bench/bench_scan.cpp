@@ -8,7 +8,8 @@
 //   bench_scan [FILE [ROUNDS]]   FILE, when empty or absent, is bench_scan.bin
 //                                in the temporary directory; the best of
 //                                ROUNDS (default 3) runs counts.
-#include "base/base.h"
+#include "base/holders.h"
+#include "base/prompts.h"
 #include "patch/patch.h"
 #include "bench/bench_support.h"
 

@@ -14,7 +14,8 @@
 //
 // It sets the game's "PATH" in the registry for the runs and removes the key
 // afterwards when there was none before. Needs a display (scripts/bench).
-#include "base/base.h"
+#include "base/holders.h"
+#include "base/prompts.h"
 #include "discovery/discovery.h"
 #include "patch/patch.h"
 #include "bench/bench_support.h"

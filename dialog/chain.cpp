@@ -5,7 +5,8 @@
 // step then marks the update failed and closes the dialog.
 #include "dialog/dialog.h"
 
-#include "base/base.h"
+#include "base/holders.h"
+#include "base/prompts.h"
 #include "discovery/discovery.h"
 
 namespace {
@@ -32,7 +33,7 @@ void Advance(HWND dialog, const char *ending, UINT next, LPARAM nextParam)
 
 void Fail(HWND dialog)
 {
-    SendMessageA(dialog, MSG_SHOW_PENDING, 0, 0);
+    ShowProgressNow(dialog);
     updateFailed = 1;
     PostMessageA(dialog, WM_CLOSE, 0, 0);
 }

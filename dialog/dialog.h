@@ -25,13 +25,21 @@ extern int updateDone;
 //
 // What the chain writes to the log (MSG_LOG_APPEND) and the steps it counts
 // on the bar (AdvanceProgress) are kept aside and brought to the screen
-// together, at most every 50 ms, and always before a box
-// (MSG_SHOW_PENDING), when the chain ends and when a step fails: each append
-// to the visible log costs Wine a repaint of its scroll bar at once.
+// together: at the first append or step once 50 ms have passed since they
+// were last shown, and always before a box, when the chain ends and when a
+// step fails. Each append to the visible log costs Wine a repaint of its
+// scroll bar at once.
+//
+// While a step's file work runs, the dialog brings them up to date every
+// 100 ms and handles its paint messages and the messages other programs
+// send it, so that it never stops answering; input and posted messages wait
+// for the step's end, and a close asked for meanwhile is taken up after it.
 INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Counts one more step done on the bar.
 void AdvanceProgress(HWND dialog);
+// Brings the log and the bar up to date at once.
+void ShowProgressNow(HWND dialog);
 
 // ---------------------------------------------------------------------------
 // The chain.

@@ -9,7 +9,8 @@
 // saved game's step.
 #include "dialog/dialog.h"
 
-#include "base/base.h"
+#include "base/holders.h"
+#include "base/prompts.h"
 #include "resource.h"
 
 #include <commctrl.h>
@@ -23,6 +24,8 @@ namespace {
 
 // How long the log and the bar may lag behind the chain, in milliseconds.
 constexpr DWORD kShowInterval = 50;
+// How often a step's file work lets the window answer, in milliseconds.
+constexpr DWORD kAnswerInterval = 100;
 
 void AppendToLogNow(HWND window, const char *text)
 {
@@ -92,6 +95,37 @@ void AppendToLog(HWND window, const char *text)
     ShowPendingIfDue(window);
 }
 
+// Set while the window answers in the middle of a step's file work, and
+// when it last did.
+bool answering = false;
+DWORD answeredAt = 0;
+
+// Called after each block of a step's file work: every kAnswerInterval ms the
+// log and the bar are brought up to date, the messages other programs have
+// sent are handled (inside PeekMessage) and so are the paint messages. Input
+// and posted messages stay queued: no step can start inside another.
+void KeepAnswering()
+{
+    HWND window = DialogWindow;
+    if (!window || answering || GetTickCount() - answeredAt < kAnswerInterval)
+        return;
+    answering = true;
+    ShowPending(window);
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    // Bounded, in case a window leaves its area unpainted.
+    for (int i = 0; i < 64 && PeekMessageA(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE); ++i)
+        DispatchMessageA(&message);
+    answering = false;
+    answeredAt = GetTickCount();
+}
+
+void ShowPendingBeforeBox()
+{
+    if (DialogWindow)
+        ShowPending(DialogWindow);
+}
+
 void CentreOnDesktop(HWND window)
 {
     RECT desktop, own;
@@ -121,6 +155,9 @@ void OnInitDialog(HWND window)
     EnableWindow(finish, FALSE);
     SetFocus(finish);
     ForgetPending();
+    answeredAt = GetTickCount();
+    BeforeBoxCall = ShowPendingBeforeBox;
+    WhileWorkingCall = KeepAnswering;
     PostMessageA(window, MSG_FIRST_STEP, 0, 0);
 }
 
@@ -152,6 +189,11 @@ void AdvanceProgress(HWND dialog)
     ShowPendingIfDue(dialog);
 }
 
+void ShowProgressNow(HWND dialog)
+{
+    ShowPending(dialog);
+}
+
 INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -161,11 +203,10 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LP
     case MSG_LOG_APPEND:
         AppendToLog(window, reinterpret_cast<const char *>(lParam));
         return TRUE;
-    case MSG_SHOW_PENDING:
-        ShowPending(window);
-        return TRUE;
     case WM_DESTROY:
         ForgetPending();
+        BeforeBoxCall = nullptr;
+        WhileWorkingCall = nullptr;
         return FALSE;
     case WM_COMMAND:
         // Only the button closes; Esc's IDCANCEL does nothing.
@@ -174,7 +215,12 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LP
         PostMessageA(window, WM_CLOSE, 0, 0);
         return TRUE;
     case WM_CLOSE:
-        OnClose(window);
+        // Sent by another program while a step's file work runs: taken up
+        // once the step has ended.
+        if (answering)
+            PostMessageA(window, WM_CLOSE, 0, 0);
+        else
+            OnClose(window);
         return TRUE;
     case MSG_UPDATE_DONE:
         OnUpdateDone(window);

@@ -2,19 +2,26 @@
 // table in one zero-filled heap block: the directory first, then each entry
 // with room for the directory, a backslash, its relative path and a NUL.
 //
-// The directory area is one byte larger than the registry data, so a value
-// stored without its terminating NUL is terminated in place; no entry can then
-// outgrow its room. An empty value is refused like a missing one: it would
-// make every target path point at the root of the current drive. A directory
-// the update can't use (relative, in a device namespace, or with a space at
-// the end of its last name) is refused like one that doesn't exist.
+// The value is read as the registry keeps it, in UTF-16, and taken only when
+// every character has its own bytes in the ANSI code page: the ANSI calls
+// would read a name such as "Niño" as a look-alike ("Nino") and update
+// whatever folder that names. An empty value is refused like a missing one:
+// it would make every target path point at the root of the current drive. A
+// directory the update can't use is refused like one that doesn't exist:
+// relative, in a device namespace, one that Windows resolves to another
+// folder than the one written (a name "." or "..", or one ending in a dot or
+// a space), or one too long for the paths built from it.
 #include "discovery/discovery.h"
 
-#include "base/base.h"
+#include "base/holders.h"
+#include "base/names.h"
+#include "base/prompts.h"
 
+#include <ctype.h>
 #include <direct.h>
 #include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 
 const char *const kRelativeTargetPaths[kTargetEntryCount + 1] = {
     nullptr,
@@ -59,6 +66,12 @@ char *TargetPathTable = nullptr;
 
 namespace {
 
+// The name of "PATH" for the UTF-16 registry calls.
+constexpr wchar_t kGamePathValueW[] = L"PATH";
+// A value larger than this can't be a path on any Windows (32,767 UTF-16
+// units and a NUL); it is refused before anything is allocated from it.
+constexpr DWORD kLargestPathValue = 32768 * sizeof(wchar_t);
+
 char *entryStart[kTargetEntryCount + 1];
 
 bool IsSeparator(char c)
@@ -66,67 +79,139 @@ bool IsSeparator(char c)
     return c == '\\' || c == '/';
 }
 
+// The length of the longest path built behind the directory: a backslash and
+// the longest relative path.
+size_t LongestTail()
+{
+    size_t longest = 0;
+    for (unsigned entry = 1; entry <= kTargetEntryCount; ++entry)
+        longest =
+            strlen(kRelativeTargetPaths[entry]) > longest ? strlen(kRelativeTargetPaths[entry]) : longest;
+    return 1 + longest;
+}
+
 // A drive letter, a colon and a separator ("C:\..." or "C:/..."), or a
-// network path ("\\server\share..."), whose last folder name doesn't end in a
-// space.
+// network path ("\\server\share..."), outside the device namespaces.
 //
 // Anything else the update can't use: a relative path depends on the folder
 // the updater was started from, and the paths built from it would apply it
 // twice once that directory is entered; the device namespaces ("\\?\",
 // "\\.\") take the paths built behind them literally, with no "." or ".." or
-// "/" resolved; and Windows drops a space that ends the last name of a path,
-// so the directory would be entered as one folder while the files are looked
-// for in another, whose name keeps the space.
+// "/" resolved.
 bool IsUsableDirectory(const char *path)
 {
     bool drive = ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
                  path[1] == ':' && IsSeparator(path[2]);
     bool network = IsSeparator(path[0]) && IsSeparator(path[1]) && path[2] != '\0' && !IsSeparator(path[2]);
     bool device = network && (path[2] == '?' || path[2] == '.') && (path[3] == '\0' || IsSeparator(path[3]));
-    size_t end = strlen(path);
-    while (end > 0 && IsSeparator(path[end - 1]))
-        --end;
-    bool spaceAtEnd = end > 0 && path[end - 1] == ' ';
-    return (drive || network) && !device && !spaceAtEnd;
+    return (drive || network) && !device;
 }
 
-} // namespace
+// True when no folder name in path is "." or "..", or ends in a dot or a
+// space. Windows drops such a name, or its dots and spaces, when it enters
+// the folder, but the paths built behind it keep them: the folder entered
+// and the folder whose files the update looks for would differ.
+bool HasPlainNames(const char *path)
+{
+    size_t start = 0, length = strlen(path);
+    for (size_t i = 0; i <= length; ++i) {
+        if (i < length && !IsSeparator(path[i]))
+            continue;
+        if (i > start && (path[i - 1] == '.' || path[i - 1] == ' '))
+            return false;
+        start = i + 1;
+    }
+    return true;
+}
 
-int LocateGameAndBuildPaths()
+// path with '\' for '/', repeated separators made one (but for the two that
+// open a network path) and no separator at the end; the drive letter in upper
+// case.
+void Normalize(const char *path, char *out)
+{
+    size_t o = 0;
+    for (size_t i = 0; path[i]; ++i) {
+        char c = path[i] == '/' ? '\\' : path[i];
+        if (c == '\\' && o > 1 && out[o - 1] == '\\')
+            continue;
+        out[o++] = c;
+    }
+    while (o > 2 && out[o - 1] == '\\')
+        --o;
+    out[o] = '\0';
+    if (o >= 2 && out[1] == ':')
+        out[0] = static_cast<char>(toupper(static_cast<unsigned char>(out[0])));
+}
+
+// True when Windows resolves path to the folder written there, letter case,
+// '/' and repeated or trailing separators aside. path fits MAX_PATH.
+bool ResolvesToItself(const char *path)
+{
+    char resolved[MAX_PATH], written[MAX_PATH], full[MAX_PATH];
+    DWORD length = GetFullPathNameA(path, MAX_PATH, full, nullptr);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    Normalize(full, resolved);
+    Normalize(path, written);
+    return strcmp(resolved, written) == 0;
+}
+
+// "PATH" in the ANSI code page as a new heap string (the caller frees it), or
+// null after the box that says why not.
+char *ReadGameDirectory()
 {
     RegistryKey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return ShowError(kNotInstalled);
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS)
+        return ShowError(kNotInstalled), nullptr;
 
     DWORD type = 0;
     DWORD size = 0;
-    if (RegQueryValueExA(key, kGamePathValue, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-        type != REG_SZ || size == 0)
-        return ShowError(kNotInstalled);
+    if (RegQueryValueExW(key.Get(), kGamePathValueW, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        type != REG_SZ || size == 0 || size > kLargestPathValue)
+        return ShowError(kNotInstalled), nullptr;
 
-    // Directory area: the registry data plus a terminator of our own.
-    size_t directoryRoom = static_cast<size_t>(size) + 1;
+    // Room for a terminator of our own, for a value stored without one.
+    HeapMemory value(calloc(size + sizeof(wchar_t), 1));
+    if (!value)
+        return ShowError(kOutOfMemory), nullptr;
+    DWORD read = size;
+    if (RegQueryValueExW(key.Get(), kGamePathValueW, nullptr, &type, reinterpret_cast<BYTE *>(value.Get()),
+                         &read) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        return ShowError(kRegistryUnreadable), nullptr;
+    key.Close();
+
+    const wchar_t *wide = reinterpret_cast<const wchar_t *>(value.Get());
+    size_t wideLength = wcsnlen(wide, read / sizeof(wchar_t));
+    if (wideLength == 0)
+        return ShowError(kNotInstalled), nullptr;
+    bool exact = false;
+    char *directory = NarrowName(wide, static_cast<int>(wideLength), &exact);
+    if (!directory)
+        return ShowError(kOutOfMemory), nullptr;
+    if (!exact || strlen(directory) + LongestTail() >= MAX_PATH) {
+        ShowErrorF(kDirectoryNotFound, directory);
+        free(directory);
+        return nullptr;
+    }
+    return directory;
+}
+
+// One heap block: directory first, then entries 1 to 35, each directory,
+// "\\" and its relative path; start receives where each begins. Null when
+// memory runs out.
+char *BuildTable(const char *directory, char *start[kTargetEntryCount + 1])
+{
+    size_t directoryRoom = strlen(directory) + 1;
     size_t blockSize = directoryRoom;
     for (unsigned entry = 1; entry <= kTargetEntryCount; ++entry)
         blockSize += directoryRoom + 1 + strlen(kRelativeTargetPaths[entry]);
-    HeapMemory block(malloc(blockSize));
+    char *block = static_cast<char *>(calloc(blockSize, 1));
     if (!block)
-        return ShowError(kOutOfMemory);
-    memset(block.Get(), 0, blockSize);
-
-    DWORD read = size;
-    if (RegQueryValueExA(key, kGamePathValue, nullptr, &type, reinterpret_cast<BYTE *>(block.Get()), &read) !=
-            ERROR_SUCCESS ||
-        type != REG_SZ)
-        return ShowError(kRegistryUnreadable);
-    key.Close();
-
-    const char *directory = block.Get();
-    if (directory[0] == '\0')
-        return ShowError(kNotInstalled);
-
-    char *start[kTargetEntryCount + 1] = {block.Get()};
-    char *next = block.Get() + directoryRoom;
+        return nullptr;
+    memcpy(block, directory, directoryRoom);
+    start[0] = block;
+    char *next = block + directoryRoom;
     for (unsigned entry = 1; entry <= kTargetEntryCount; ++entry) {
         start[entry] = next;
         strcpy(next, directory);
@@ -134,9 +219,24 @@ int LocateGameAndBuildPaths()
         strcat(next, kRelativeTargetPaths[entry]);
         next += directoryRoom + 1 + strlen(kRelativeTargetPaths[entry]);
     }
+    return block;
+}
 
-    if (!IsUsableDirectory(directory) || _chdir(directory) != 0)
-        return ShowErrorF(kDirectoryNotFound, directory);
+} // namespace
+
+int LocateGameAndBuildPaths()
+{
+    HeapMemory directory(ReadGameDirectory());
+    if (!directory)
+        return 0;
+    char *start[kTargetEntryCount + 1];
+    HeapMemory block(BuildTable(directory.Get(), start));
+    if (!block)
+        return ShowError(kOutOfMemory);
+
+    const char *path = directory.Get();
+    if (!IsUsableDirectory(path) || !HasPlainNames(path) || !ResolvesToItself(path) || _chdir(path) != 0)
+        return ShowErrorF(kDirectoryNotFound, path);
 
     memcpy(entryStart, start, sizeof start);
     TargetPathTable = static_cast<char *>(block.Release());

@@ -1,7 +1,8 @@
 // Byte pokes: single bytes written at fixed offsets of an existing file.
 #include "patch/patch.h"
 
-#include "base/base.h"
+#include "base/holders.h"
+#include "base/prompts.h"
 
 int ApplyBytePatches(const char *path, const BytePatch *table, uint32_t count)
 {
@@ -11,12 +12,16 @@ int ApplyBytePatches(const char *path, const BytePatch *table, uint32_t count)
     for (uint32_t i = 0; i < count; ++i) {
         const BytePatch &record = table[i];
         // Offsets are signed 32-bit positions: 2^31 and above can't be reached.
-        if (record.offset > 0x7FFFFFFFu || fseek(file, static_cast<long>(record.offset), SEEK_SET) != 0 ||
-            fputc(record.value, file) == EOF)
+        if (record.offset > 0x7FFFFFFFu ||
+            fseek(file.Get(), static_cast<long>(record.offset), SEEK_SET) != 0 ||
+            fputc(record.value, file.Get()) == EOF) {
+            file.Close();
             return ShowErrorF(kCannotWrite, path);
+        }
     }
-    // The bytes leave the stream's buffer only now; a failure here is a failed
-    // write, not a success.
+    // Every write is known only now: the last bytes leave the stream's buffer
+    // as it is closed, and a flush that failed inside fseek shows only in the
+    // stream's error flag.
     if (file.Close() != 0)
         return ShowErrorF(kCannotWrite, path);
     return 1;

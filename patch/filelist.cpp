@@ -3,7 +3,8 @@
 // slot per name and always ends with a null slot.
 #include "patch/patch.h"
 
-#include "base/base.h"
+#include "base/holders.h"
+#include "base/prompts.h"
 
 #include <stdlib.h>
 #include <string.h>

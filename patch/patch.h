@@ -7,6 +7,17 @@
 #include <stdint.h>
 #include <stdio.h>
 
+// Called after each block of the long file operations (the rewrite of a file,
+// the copy of a payload chunk) while set, else null: the progress dialog sets
+// it so that its window goes on answering while a step's file work runs.
+typedef void (*WhileWorkingFunction)();
+extern WhileWorkingFunction WhileWorkingCall;
+inline void WhileWorking()
+{
+    if (WhileWorkingCall)
+        WhileWorkingCall();
+}
+
 // ---------------------------------------------------------------------------
 // Payload and whole-file extraction (payload.cpp).
 //
@@ -124,10 +135,11 @@ int ReplaceInFile(const char *fileName, const unsigned char *replacement, const 
                   unsigned length, int failHard);
 
 // ReplaceInFile on one named file, with its three time stamps put back
-// afterwards when keepTimes is set. A file that couldn't be rewritten at all
-// and that the user chose to go on from is left as it was, times included.
-// *complete (when given) says whether everything was done: false after any
-// failure the user chose to go on from.
+// afterwards when keepTimes is set. The file is opened so that no other
+// program may write to it meanwhile; one that another program holds for
+// writing fails to open, and when the user chooses to go on it is left as it
+// was, times included. *complete (when given) says whether everything was
+// done: false after any failure the user chose to go on from.
 int ReplaceInFileKeepTimes(const char *fileName, const unsigned char *replacement,
                            const unsigned char *pattern, unsigned length, int failHard, int keepTimes,
                            bool *complete = nullptr);

@@ -2,7 +2,9 @@
 // a game file.
 #include "patch/patch.h"
 
-#include "base/base.h"
+#include "base/holders.h"
+#include "base/names.h"
+#include "base/prompts.h"
 
 #include <direct.h>
 #include <io.h>
@@ -159,6 +161,29 @@ char *GetOwnExePath()
     return nullptr;
 }
 
+namespace {
+
+// The same in UTF-16, by which the file is opened: its ANSI name is only fit
+// to be shown where the folder's name holds a character the code page lacks
+// (a downloads folder named in another script).
+wchar_t *GetOwnExePathW()
+{
+    for (DWORD size = MAX_PATH; size <= 32768; size *= 2) {
+        HeapMemory path(malloc(size * sizeof(wchar_t)));
+        if (!path)
+            return nullptr;
+        wchar_t *wide = reinterpret_cast<wchar_t *>(path.Get());
+        DWORD length = GetModuleFileNameW(nullptr, wide, size);
+        if (length > 0 && length < size)
+            return static_cast<wchar_t *>(path.Release());
+        if (length == 0)
+            return nullptr;
+    }
+    return nullptr;
+}
+
+} // namespace
+
 uint32_t LocatePayloadChunk(FILE *stream, uint32_t index, const char *displayName)
 {
     // The whole chain is checked before any chunk is taken from it.
@@ -254,85 +279,126 @@ char *TemporaryPathBeside(const char *target)
     return path;
 }
 
-// Copies length bytes from source to the new file at temporaryPath. On failure
-// reports (the read naming sourcePath, the write naming targetPath) and
-// returns 0.
-int CopyChunk(FILE *source, uint32_t length, const char *temporaryPath, const char *sourcePath,
-              const char *targetPath)
+// What went wrong in a copy, to be reported once everything is released.
+enum class CopyFailure { None, Create, Read, Write };
+
+// Copies length bytes from source to the new file at temporaryPath, which is
+// closed again (its data on the disk) when this returns.
+CopyFailure CopyChunk(FILE *source, uint32_t length, const char *temporaryPath)
 {
     FileStream target(fopen(temporaryPath, "wb"));
     if (!target)
-        return ShowErrorF(kCannotCreate, targetPath);
+        return CopyFailure::Create;
     unsigned char block[kBlockSize];
     while (length > 0) {
         size_t size = length < kBlockSize ? length : kBlockSize;
         if (fread(block, 1, size, source) != size)
-            return ShowErrorF(kCannotRead, sourcePath);
-        if (fwrite(block, 1, size, target) != size)
-            return ShowErrorF(kCannotWrite, targetPath);
+            return CopyFailure::Read;
+        if (fwrite(block, 1, size, target.Get()) != size)
+            return CopyFailure::Write;
         length -= static_cast<uint32_t>(size);
+        WhileWorking();
     }
     // Buffered data reaches the file only now; a full disk shows here. Then
     // the file's data is put on the disk itself, so that the rename that
     // follows can never stand over data a power loss took.
-    if (fflush(target) != 0 || !FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(target)))) ||
+    if (fflush(target.Get()) != 0 ||
+        !FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(target.Get())))) ||
         target.Close() != 0)
-        return ShowErrorF(kCannotWrite, targetPath);
-    return 1;
+        return CopyFailure::Write;
+    return CopyFailure::None;
 }
 
-// sourcePath opened for reading at the first byte of chunk index, whose
-// length goes to *length; null after the box a failure calls for. The caller
-// closes the stream.
-FILE *OpenChunk(const char *sourcePath, uint32_t index, uint32_t *length)
+// The file at openPath opened for reading at the first byte of chunk index,
+// whose length goes to *length; null after the box a failure calls for,
+// naming displayName. The caller closes the stream.
+FILE *OpenChunk(const wchar_t *openPath, const char *displayName, uint32_t index, uint32_t *length)
 {
-    FILE *stream = fopen(sourcePath, "rb");
+    FileStream stream(_wfopen(openPath, L"rb"));
     if (!stream) {
-        ShowErrorF(kCannotOpen, sourcePath);
+        ShowErrorF(kCannotOpen, displayName);
         return nullptr;
     }
-    *length = LocatePayloadChunk(stream, index, sourcePath);
-    if (*length == 0) {
-        fclose(stream);
+    *length = LocatePayloadChunk(stream.Get(), index, displayName);
+    if (*length == 0)
         return nullptr;
+    return stream.Release();
+}
+
+// True when targetPath is a file that may be replaced, or nothing: a
+// read-only file is refused here as on Windows, where the rename over it
+// fails (Wine would replace it and drop the attribute), and a directory
+// before anything is copied.
+bool MayReplace(const char *targetPath)
+{
+    DWORD attributes = GetFileAttributesA(targetPath);
+    return attributes == INVALID_FILE_ATTRIBUTES ||
+           !(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
+}
+
+int Extract(const wchar_t *openPath, const char *sourcePath, const char *targetPath, uint32_t index)
+{
+    uint32_t length = 0;
+    FileStream source(OpenChunk(openPath, sourcePath, index, &length));
+    if (!source)
+        return 0;
+    if (!EnsureDirectories(targetPath))
+        return 0;
+    if (!MayReplace(targetPath)) {
+        source.Close();
+        return ShowErrorF(kCannotCreate, targetPath);
     }
-    return stream;
+    HeapMemory temporaryPath(TemporaryPathBeside(targetPath));
+    if (!temporaryPath) {
+        source.Close();
+        return ShowError(kOutOfMemory);
+    }
+    CopyFailure failure = CopyChunk(source.Get(), length, temporaryPath.Get());
+    source.Close();
+    // The copy's data is on the disk already (CopyChunk flushed it), so the
+    // rename, on the same volume, never stands over missing data.
+    if (failure == CopyFailure::None &&
+        MoveFileExA(temporaryPath.Get(), targetPath, MOVEFILE_REPLACE_EXISTING))
+        return 1;
+    // Nothing of the copy stays; the old target is as it was.
+    DeleteFileA(temporaryPath.Get());
+    switch (failure) {
+    case CopyFailure::Read:
+        return ShowErrorF(kCannotRead, sourcePath);
+    case CopyFailure::Write:
+        return ShowErrorF(kCannotWrite, targetPath);
+    default:
+        return ShowErrorF(kCannotCreate, targetPath);
+    }
 }
 
 } // namespace
 
 int ExtractChunkFromFile(const char *sourcePath, const char *targetPath, uint32_t index)
 {
-    uint32_t length = 0;
-    FileStream source(OpenChunk(sourcePath, index, &length));
-    if (!source || !EnsureDirectories(targetPath))
-        return 0;
-    HeapMemory temporaryPath(TemporaryPathBeside(targetPath));
-    if (!temporaryPath)
+    HeapMemory wide(WidenName(sourcePath));
+    if (!wide)
         return ShowError(kOutOfMemory);
-    if (CopyChunk(source, length, temporaryPath.Get(), sourcePath, targetPath)) {
-        if (MoveFileExA(temporaryPath.Get(), targetPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            return 1;
-        ShowErrorF(kCannotCreate, targetPath);
-    }
-    DeleteFileA(temporaryPath.Get());
-    return 0;
+    return Extract(reinterpret_cast<const wchar_t *>(wide.Get()), sourcePath, targetPath, index);
 }
 
 int VerifyPayloadChunk(uint32_t index)
 {
     HeapMemory ownPath(GetOwnExePath());
-    if (!ownPath)
+    HeapMemory ownPathW(GetOwnExePathW());
+    if (!ownPath || !ownPathW)
         return ShowError(kOutOfMemory);
     uint32_t length = 0;
-    FileStream source(OpenChunk(ownPath.Get(), index, &length));
+    FileStream source(
+        OpenChunk(reinterpret_cast<const wchar_t *>(ownPathW.Get()), ownPath.Get(), index, &length));
     return source ? 1 : 0;
 }
 
 int ExtractChunkToFile(const char *targetPath, uint32_t index)
 {
     HeapMemory ownPath(GetOwnExePath());
-    if (!ownPath)
+    HeapMemory ownPathW(GetOwnExePathW());
+    if (!ownPath || !ownPathW)
         return ShowError(kOutOfMemory);
-    return ExtractChunkFromFile(ownPath.Get(), targetPath, index);
+    return Extract(reinterpret_cast<const wchar_t *>(ownPathW.Get()), ownPath.Get(), targetPath, index);
 }

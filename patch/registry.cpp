@@ -2,7 +2,8 @@
 // must already exist.
 #include "patch/patch.h"
 
-#include "base/base.h"
+#include "base/holders.h"
+#include "base/prompts.h"
 #include "discovery/discovery.h"
 
 #include <string.h>
@@ -21,9 +22,12 @@ int ApplyRegistryTable(const RegistryEntry *table, size_t count)
         }
         DWORD size = static_cast<DWORD>(strlen(entry.data) + 1);
         RegistryKey key;
-        if (RegOpenKeyExA(entry.rootKey, entry.subkey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS ||
-            RegSetValueExA(key, entry.valueName, 0, entry.valueType,
-                           reinterpret_cast<const BYTE *>(entry.data), size) != ERROR_SUCCESS)
+        bool written =
+            RegOpenKeyExA(entry.rootKey, entry.subkey, 0, KEY_SET_VALUE, key.Receive()) == ERROR_SUCCESS &&
+            RegSetValueExA(key.Get(), entry.valueName, 0, entry.valueType,
+                           reinterpret_cast<const BYTE *>(entry.data), size) == ERROR_SUCCESS;
+        key.Close();
+        if (!written)
             return ShowError(kRegistryCannotModify);
     }
     return 1;

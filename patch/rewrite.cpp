@@ -8,17 +8,24 @@
 // like any other. Nothing before the scan position can change any more, so
 // after each block the changed bytes (and only those) are written back. The
 // file's length never changes; sizes and positions are 64-bit, since a saved
-// game may be larger than 2 GiB.
+// game may be larger than 2 GiB. The time stamps go back through the stream
+// that wrote the file, before it is closed, so that no other program can
+// hold the file in between and make that fail.
 #include "patch/patch.h"
 
-#include "base/base.h"
+#include "base/holders.h"
+#include "base/prompts.h"
 
+#include <io.h>
+#include <share.h>
 #include <string.h>
 
 const unsigned char kSaveRuleReplacement[kSaveRuleLength] = {'C', 'P', 'U', 0,   0,   0,   0,   0,   0,
                                                              'P', 'r', 'o', 'c', 'e', 's', 'o', 'r', 0};
 const unsigned char kSavePattern[kSaveRuleLength] = {'P', 'r', 'o', 'c', 'e', 's', 'o', 'r', 0,
                                                      'P', 'r', 'o', 'c', 'e', 's', 'o', 'r', 0};
+
+WhileWorkingFunction WhileWorkingCall = nullptr;
 
 namespace {
 
@@ -33,7 +40,7 @@ constexpr size_t kCarryRoom = 256;
 bool LookUp(const char *path, WIN32_FIND_DATAA *found)
 {
     if (strpbrk(path, "*?<>\"")) {
-        FindSearch search(path, found);
+        FindSearch search(FindFirstFileA(path, found));
         return search.Found();
     }
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -45,13 +52,6 @@ bool LookUp(const char *path, WIN32_FIND_DATAA *found)
     found->ftLastWriteTime = data.ftLastWriteTime;
     return true;
 }
-
-// How far a rewrite got: whether it did all it does, and whether it wrote
-// anything on the way.
-struct RewriteOutcome {
-    bool complete = false;
-    bool wrote = false;
-};
 
 // Where the changed bytes of a window go: the file, at the offset the window
 // starts at.
@@ -70,28 +70,45 @@ bool WriteRange(void *context, size_t begin, size_t end)
            fwrite(writer.window + begin, 1, end - begin, writer.file) == end - begin;
 }
 
-// ReplaceInFile, telling how far it got.
-int Rewrite(const char *fileName, const unsigned char *replacement, const unsigned char *pattern,
-            unsigned length, int failHard, RewriteOutcome *outcome)
+// Puts the times of found back through the stream that wrote the file, so
+// that no other program can make it fail by opening the file in between.
+bool PutTimesBack(FILE *file, const WIN32_FIND_DATAA &found)
 {
+    return SetFileTime(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), &found.ftCreationTime,
+                       &found.ftLastAccessTime, &found.ftLastWriteTime) != 0;
+}
+
+// ReplaceInFile, telling in *complete whether it did all it does. With times
+// (the file's entry as it was found beforehand) the file's time stamps are
+// put back, once it has been opened, whatever happens after.
+int Rewrite(const char *fileName, const unsigned char *replacement, const unsigned char *pattern,
+            unsigned length, int failHard, const WIN32_FIND_DATAA *times, bool *complete)
+{
+    *complete = false;
     length &= 0xFF;
-    FileStream file(fopen(fileName, "rb+"));
+    // Opened so that no other program may write to the file meanwhile: one
+    // that holds it for writing already (a game that keeps its saved game
+    // open) makes the open fail before anything is written, rather than
+    // have the file rewritten under it.
+    FileStream file(_fsopen(fileName, "rb+", _SH_DENYWR));
     if (!file)
         return ReportOrAskF(kCannotOpen, fileName, failHard);
     // Blocks go straight from the file into the window; the stream's own
     // buffer would only copy every byte once more.
-    setvbuf(file, nullptr, _IONBF, 0);
+    setvbuf(file.Get(), nullptr, _IONBF, 0);
+    // After a failure the times are put back all the same, then the file is
+    // closed, and only then is the failure reported.
+    auto fail = [&](const char *message) {
+        if (times)
+            PutTimesBack(file.Get(), *times);
+        file.Close();
+        return ReportOrAskF(message, fileName, failHard);
+    };
 
     long long size;
-    if (_fseeki64(file, 0, SEEK_END) != 0 || (size = _ftelli64(file)) < 0 ||
-        _fseeki64(file, 0, SEEK_SET) != 0) {
-        file.Close();
-        return ReportOrAskF(kCannotRead, fileName, failHard);
-    }
-    if (size == 0 || length == 0) {
-        outcome->complete = true;
-        return 1;
-    }
+    if (_fseeki64(file.Get(), 0, SEEK_END) != 0 || (size = _ftelli64(file.Get())) < 0 ||
+        _fseeki64(file.Get(), 0, SEEK_SET) != 0)
+        return fail(kCannotRead);
 
     // The block is read to window + kCarryRoom, the carried bytes stand right
     // in front of it, and the bytes scanned start at file offset
@@ -100,58 +117,37 @@ int Rewrite(const char *fileName, const unsigned char *replacement, const unsign
     unsigned char *const block = window + kCarryRoom;
     size_t carried = 0;
     long long readPosition = 0;
-    while (readPosition < size) {
+    while (readPosition < size && length > 0) {
         long long left = size - readPosition;
         size_t count =
             left > static_cast<long long>(kRewriteBlockSize) ? kRewriteBlockSize : static_cast<size_t>(left);
-        if (fread(block, 1, count, file) != count) {
-            file.Close();
-            return ReportOrAskF(kCannotRead, fileName, failHard);
-        }
+        if (fread(block, 1, count, file.Get()) != count)
+            return fail(kCannotRead);
         unsigned char *const scanned = block - carried;
-        WindowWriter writer = {file, scanned, readPosition - static_cast<long long>(carried), false};
+        WindowWriter writer = {file.Get(), scanned, readPosition - static_cast<long long>(carried), false};
         readPosition += static_cast<long long>(count);
 
         size_t filled = carried + count, position = 0, dirtyBegin = 0, dirtyEnd = 0;
         bool written = ReplaceInWindow(scanned, filled, &position, replacement, pattern, length, &dirtyBegin,
                                        &dirtyEnd, WriteRange, &writer) &&
                        (dirtyEnd <= dirtyBegin || WriteRange(&writer, dirtyBegin, dirtyEnd));
-        outcome->wrote = outcome->wrote || writer.wrote;
         // The next read follows the last one, wherever a write left the stream.
-        if (!written || (writer.wrote && _fseeki64(file, readPosition, SEEK_SET) != 0)) {
-            file.Close();
-            return ReportOrAskF(kCannotWrite, fileName, failHard);
-        }
+        if (!written || (writer.wrote && _fseeki64(file.Get(), readPosition, SEEK_SET) != 0))
+            return fail(kCannotWrite);
 
         // Keep what a match could still begin in: at most length - 1 bytes,
         // moved to just in front of where the next block goes.
         carried = filled - position;
         memmove(block - carried, scanned + position, carried);
+        WhileWorking();
+    }
+    if (times && !PutTimesBack(file.Get(), *times)) {
+        file.Close();
+        return ReportOrAskF(kCannotWrite, fileName, failHard);
     }
     if (file.Close() != 0)
         return ReportOrAskF(kCannotWrite, fileName, failHard);
-    outcome->complete = true;
-    return 1;
-}
-
-// Rewrites a file whose entry was found beforehand, then puts back the times
-// the entry had. A rewrite that failed before it wrote anything, and that the
-// user chose to go on from, left the file as it was: its times are left alone
-// too, and the failure is not asked about a second time.
-int RewriteKeepingTimes(const char *fileName, const WIN32_FIND_DATAA &found, const unsigned char *replacement,
-                        const unsigned char *pattern, unsigned length, int failHard, int keepTimes,
-                        bool *complete)
-{
-    RewriteOutcome outcome;
-    if (!Rewrite(fileName, replacement, pattern, length, failHard, &outcome))
-        return 0;
-    if (!outcome.complete && !outcome.wrote)
-        return 1;
-    bool timesSet = true;
-    if (keepTimes && !RestoreFileTimes(fileName, &found.ftCreationTime, &found.ftLastAccessTime,
-                                       &found.ftLastWriteTime, failHard, &timesSet))
-        return 0;
-    *complete = outcome.complete && timesSet;
+    *complete = true;
     return 1;
 }
 
@@ -167,8 +163,8 @@ int ReplaceMatch(const char *fullName, const WIN32_FIND_DATAA &found, void *cont
 {
     const ReplaceJob &job = *static_cast<const ReplaceJob *>(context);
     bool complete = false;
-    return RewriteKeepingTimes(fullName, found, job.replacement, job.pattern, job.length, job.failHard,
-                               job.keepTimes, &complete);
+    return Rewrite(fullName, job.replacement, job.pattern, job.length, job.failHard,
+                   job.keepTimes ? &found : nullptr, &complete);
 }
 
 } // namespace
@@ -176,8 +172,8 @@ int ReplaceMatch(const char *fullName, const WIN32_FIND_DATAA &found, void *cont
 int ReplaceInFile(const char *fileName, const unsigned char *replacement, const unsigned char *pattern,
                   unsigned length, int failHard)
 {
-    RewriteOutcome outcome;
-    return Rewrite(fileName, replacement, pattern, length, failHard, &outcome);
+    bool complete = false;
+    return Rewrite(fileName, replacement, pattern, length, failHard, nullptr, &complete);
 }
 
 int ReplaceInFileKeepTimes(const char *fileName, const unsigned char *replacement,
@@ -189,7 +185,7 @@ int ReplaceInFileKeepTimes(const char *fileName, const unsigned char *replacemen
     int result =
         !LookUp(fileName, &found) || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             ? ReportOrAskF(kCannotOpen, fileName, failHard)
-            : RewriteKeepingTimes(fileName, found, replacement, pattern, length, failHard, keepTimes, &done);
+            : Rewrite(fileName, replacement, pattern, length, failHard, keepTimes ? &found : nullptr, &done);
     if (complete)
         *complete = done;
     return result;

@@ -2,7 +2,9 @@
 // existence checks, and the putting back of a file's time stamps.
 #include "patch/patch.h"
 
-#include "base/base.h"
+#include "base/holders.h"
+#include "base/names.h"
+#include "base/prompts.h"
 
 #include <string.h>
 
@@ -10,8 +12,22 @@ namespace {
 
 bool FindEntry(const char *path, WIN32_FIND_DATAA *found)
 {
-    FindSearch search(path, found);
+    FindSearch search(FindFirstFileA(path, found));
     return search.Found();
+}
+
+// What a walk hands on of an entry found through the wide calls: its
+// attributes, its times and its name as the ANSI calls take it.
+void Describe(const WIN32_FIND_DATAW &wide, const char *name, WIN32_FIND_DATAA *found)
+{
+    *found = WIN32_FIND_DATAA();
+    found->dwFileAttributes = wide.dwFileAttributes;
+    found->ftCreationTime = wide.ftCreationTime;
+    found->ftLastAccessTime = wide.ftLastAccessTime;
+    found->ftLastWriteTime = wide.ftLastWriteTime;
+    found->nFileSizeHigh = wide.nFileSizeHigh;
+    found->nFileSizeLow = wide.nFileSizeLow;
+    lstrcpynA(found->cFileName, name, MAX_PATH);
 }
 
 } // namespace
@@ -36,24 +52,40 @@ int WalkMatchingFiles(const char *wildcard, int failHard, MatchVisitor visit, vo
     if (enumerated)
         *enumerated = true;
 
-    WIN32_FIND_DATAA found;
-    FindSearch search(wildcard, &found);
+    // The names are read through the wide calls: the ANSI ones would give a
+    // name the code page can't hold as a look-alike, which may be the name
+    // of another file, so that one file would be listed twice and the other
+    // never. Such a name is asked about like one too long.
+    HeapMemory wideWildcard(WidenName(wildcard));
+    if (!wideWildcard)
+        return ReportOrAsk(kOutOfMemory, failHard);
+    WIN32_FIND_DATAW wide;
+    FindSearch search(FindFirstFileW(reinterpret_cast<const wchar_t *>(wideWildcard.Get()), &wide));
     if (!search.Found())
         return 1;
     do {
-        if (prefixLength + strlen(found.cFileName) >= MAX_PATH) {
-            if (!ReportOrAskF2(kBadFileName2, prefix, found.cFileName, failHard))
+        bool exact = false;
+        HeapMemory name(NarrowName(wide.cFileName, -1, &exact));
+        if (!name) {
+            if (!ReportOrAsk(kOutOfMemory, failHard))
+                return 0;
+            continue;
+        }
+        if (!exact || prefixLength + strlen(name.Get()) >= MAX_PATH) {
+            if (!ReportOrAskF2(kBadFileName2, prefix, name.Get(), failHard))
                 return 0;
             continue;
         }
         char fullName[MAX_PATH];
         strcpy(fullName, prefix);
-        strcat(fullName, found.cFileName);
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        strcat(fullName, name.Get());
+        if (wide.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
+        WIN32_FIND_DATAA found;
+        Describe(wide, name.Get(), &found);
         if (!visit(fullName, found, context))
             return 0;
-    } while (search.Next(&found));
+    } while (search.Next(&wide));
     return 1;
 }
 
@@ -65,7 +97,7 @@ int RestoreFileTimes(const char *fileName, const FILETIME *creationTime, const F
     Handle file(CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, INVALID_HANDLE_VALUE));
     if (!file.Valid())
         return ReportOrAskF(kCannotOpen, fileName, failHard);
-    if (!SetFileTime(file, creationTime, lastAccessTime, lastWriteTime)) {
+    if (!SetFileTime(file.Get(), creationTime, lastAccessTime, lastWriteTime)) {
         file.Close();
         return ReportOrAskF(kCannotWrite, fileName, failHard);
     }

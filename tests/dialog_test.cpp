@@ -120,8 +120,9 @@ TEST_F(Dialog, OpensCentredInItsRunningState)
     EXPECT_EQ(desktop.left + ((desktop.right - desktop.left) - (own.right - own.left)) / 2, own.left);
     EXPECT_EQ(desktop.top + ((desktop.bottom - desktop.top) - (own.bottom - own.top)) / 2, own.top);
 
-    // The bar steps by one.
-    Bar(PBM_STEPIT);
+    // A step done moves the bar by one, once the bar is brought up to date.
+    AdvanceProgress(window_);
+    ShowProgressNow(window_);
     EXPECT_EQ(1, Bar(PBM_GETPOS));
 }
 
@@ -132,11 +133,11 @@ TEST_F(Dialog, AppendsToTheEndOfTheLogWhateverIsSelected)
     // dialog returns its DWLP_MSGRESULT instead.
     EXPECT_EQ(TRUE, ProgressDialogProc(window_, MSG_LOG_APPEND, 0, reinterpret_cast<LPARAM>("Pierwszy")));
     EXPECT_EQ(TRUE, ProgressDialogProc(window_, MSG_LOG_APPEND, 0, reinterpret_cast<LPARAM>(kLogOk)));
-    EXPECT_EQ(TRUE, ProgressDialogProc(window_, MSG_SHOW_PENDING, 0, 0));
+    ShowProgressNow(window_);
     EXPECT_EQ(std::string("Pierwszy OK\r\n"), Text(IDC_LOG));
     SendDlgItemMessageA(window_, IDC_LOG, EM_SETSEL, 2, 5);
     SendMessageA(window_, MSG_LOG_APPEND, 0, reinterpret_cast<LPARAM>("Drugi"));
-    SendMessageA(window_, MSG_SHOW_PENDING, 0, 0);
+    ShowProgressNow(window_);
     EXPECT_EQ(std::string("Pierwszy OK\r\nDrugi"), Text(IDC_LOG));
     // The append can't be undone.
     EXPECT_FALSE(SendDlgItemMessageA(window_, IDC_LOG, EM_CANUNDO, 0, 0));
@@ -145,7 +146,7 @@ TEST_F(Dialog, AppendsToTheEndOfTheLogWhateverIsSelected)
     const std::string line = std::string(98, 'x') + kLogOk;
     for (int i = 0; i < 400; ++i)
         SendMessageA(window_, MSG_LOG_APPEND, 0, reinterpret_cast<LPARAM>(line.c_str()));
-    SendMessageA(window_, MSG_SHOW_PENDING, 0, 0);
+    ShowProgressNow(window_);
     EXPECT_EQ(static_cast<int>(18 + 400 * line.size()), GetWindowTextLengthA(GetDlgItem(window_, IDC_LOG)));
 }
 

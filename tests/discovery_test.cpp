@@ -114,7 +114,7 @@ TEST_F(Discovery, KeepsTheDirectoryExactlyAsStored)
 TEST_F(Discovery, AcceptsAValueStoredWithoutItsTerminator)
 {
     TempDir game;
-    ASSERT_TRUE(StoreUnterminatedString(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, kGamePathValue, game.Path()));
+    ASSERT_TRUE(StoreWideString(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, kGamePathValue, Widened(game.Path())));
     PromptRecorder boxes;
     ASSERT_EQ(1, LocateGameAndBuildPaths());
     EXPECT_TRUE(boxes.boxes.empty());
@@ -146,38 +146,80 @@ TEST_F(Discovery, RefusesOtherTypesAndEmptyValues)
     ExpectRefused(kNotInstalled);
     SetPathValue(std::string(1, '\0'));
     ExpectRefused(kNotInstalled);
+    // Larger than any path can be: refused before anything is made of it.
+    SetPathValue(std::string(40000, 'C') + '\0');
+    ExpectRefused(kNotInstalled);
 }
 
-// A directory that doesn't exist, or one that isn't absolute: a relative one
-// would be applied twice, once to the start folder and once more from the game
-// directory, and change whatever lies there.
-TEST_F(Discovery, RefusesADirectoryThatDoesNotExistOrIsNotAbsolute)
+// A directory that doesn't exist, or that the update can't use as written,
+// is refused naming the value as stored, and nothing changes: one that isn't
+// absolute (it would be applied twice, once to the start folder and once more
+// from the game directory); one that Windows resolves to another folder than
+// the one written (a name "." or "..", or one ending in a dot or a space: it
+// would be entered as one folder while its files are looked for in another);
+// one too long for its own files (with a backslash and the longest relative
+// path it reaches MAX_PATH); and one with a name the ANSI code page can't
+// hold, which the ANSI calls would read as a look-alike.
+TEST_F(Discovery, RefusesADirectoryItCannotUseAsWritten)
 {
     TempDir base;
     MakeDirectories(base / "x\\x\\Contents");
+    const std::string forms = base / "forms";
+    MakeDirectories(forms + "\\Contents");
+    WriteFileBytes(forms + "\\readme.txt", "");
+    const std::string tooLong = base / std::string(239 - base.Path().size() - 1, 'd');
+    MakeDirectories(tooLong);
+    ASSERT_TRUE(CreateDirectoryW((Widened(base.Path()) + L"\\Ni\u00F1o").c_str(), nullptr));
+    MakeDirectories(base / "Nino");
     ASSERT_TRUE(SetCurrentDirectoryA((base / "x").c_str()));
     for (const std::string &directory :
          {base / "nie ma", std::string("."), std::string("x"), std::string("..\\x"), std::string("x\\"),
-          base.Path().substr(0, 2) + "x", std::string("\\x"), base.Path().substr(2)}) {
+          base.Path().substr(0, 2) + "x", std::string("\\x"), base.Path().substr(2), forms + "..",
+          forms + " .", forms + " ", forms + "\\...", forms + "\\readme.txt\\..", forms + "\\nowhere\\..",
+          forms + "\\.", tooLong}) {
         SCOPED_TRACE(directory);
         SetPath(directory);
         ExpectRefused(Formatted(kDirectoryNotFound, directory));
     }
+    SCOPED_TRACE("a name outside the code page");
+    ASSERT_TRUE(StoreWideString(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, kGamePathValue,
+                                Widened(base.Path()) + L"\\Ni\u00F1o" + L'\0'));
+    ExpectRefused(Formatted(kDirectoryNotFound, base / "Ni?o"));
     EXPECT_EQ(base / "x", CurrentDirectory());
+    EXPECT_FALSE(PathExists(forms + "\\nowhere"));
 }
 
-TEST_F(Discovery, AcceptsForwardSlashesAfterTheDrive)
+// What Windows enters as written works: forward slashes, doubled separators,
+// another letter case, a "%" in a name, and the longest directory whose files
+// still fit MAX_PATH. The entries keep the directory exactly as stored.
+TEST_F(Discovery, AcceptsTheFormsWindowsEntersAsWritten)
 {
-    TempDir game;
-    std::string forward = game.Path();
+    TempDir base;
+    const std::string game = base / "100% gry";
+    MakeDirectories(game);
+    const std::string longest = base / std::string(238 - base.Path().size() - 1, 'd');
+    MakeDirectories(longest);
+    std::string forward = game, upper = game;
     for (char &c : forward)
         if (c == '\\')
             c = '/';
-    SetPath(forward);
-    PromptRecorder boxes;
-    ASSERT_EQ(1, LocateGameAndBuildPaths());
-    EXPECT_EQ(forward + "\\Contents\\M_TITLE.PAK", TargetPath(kEntryMenuText));
-    EXPECT_EQ(game.Path(), CurrentDirectory());
+    for (char &c : upper)
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    const std::string doubled = base.Path() + "\\\\100% gry";
+    const struct {
+        std::string stored;
+        std::string entered;
+    } cases[] = {{forward, game}, {doubled, game}, {upper, game}, {game, game}, {longest, longest}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.stored);
+        SetPath(c.stored);
+        PromptRecorder boxes;
+        ASSERT_EQ(1, LocateGameAndBuildPaths());
+        EXPECT_TRUE(boxes.boxes.empty());
+        EXPECT_EQ(c.stored + "\\Contents\\M_TITLE.PAK", TargetPath(kEntryMenuText));
+        EXPECT_EQ(0, _stricmp(c.entered.c_str(), CurrentDirectory().c_str())) << CurrentDirectory();
+        ReleaseTargetPathTable();
+    }
 }
 
 } // namespace

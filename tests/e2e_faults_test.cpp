@@ -169,22 +169,39 @@ TEST(Faults, PathsAtTheLimit)
     ExpectTree(installation.Directory(), installation.Expected(kUpdateStepCount, 2));
 }
 
-// An updater signed as the build made it, by an ordinary signer
-// (tests/sign_fixture.sh), finds its payload in front of the signature's
-// padding and certificate table and does the whole update.
-TEST(Faults, ASignedUpdaterDoesTheWholeUpdate)
+// An updater elsewhere does the whole update: one signed as the build made
+// it, by an ordinary signer (tests/sign_fixture.sh), which finds its payload
+// in front of the signature's padding and certificate table; and one in a
+// downloads folder whose name the ANSI code page lacks, which opens itself by
+// its UTF-16 name.
+TEST(Faults, AnUpdaterElsewhereDoesTheWholeUpdate)
 {
-    GameKeyGuard key;
-    Installation installation(1);
-    key.Install(installation.Directory());
-    DriverResult result = RunUpdater({"yes"}, {"dialog", "wait-done", "press-finish", "wait-exit"}, "",
-                                     std::string(SIGNED_DIR) + "\\patch.exe");
-    SCOPED_TRACE(Transcript(result));
-    EXPECT_EQ(result.error, "");
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.boxes.size(), 1u);
-    EXPECT_EQ(result.snapshots.back().status, kStatusDone);
-    ExpectTree(installation.Directory(), installation.Expected(kUpdateStepCount, 1));
+    TempDir downloads;
+    const std::wstring folder =
+        Widened(downloads.Path()) + L"\\\u0417\u0430\u0433\u0440\u0443\u0437\u043a\u0438";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    const std::wstring inFolder = folder + L"\\patch.exe";
+    ASSERT_TRUE(CopyFileW(Widened(DIST_EXE).c_str(), inFolder.c_str(), FALSE));
+    const struct {
+        const char *what;
+        std::string exe;
+        std::wstring wideExe;
+    } cases[] = {{"signed", std::string(SIGNED_DIR) + "\\patch.exe", L""},
+                 {"in a folder named outside the code page", "", inFolder}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        GameKeyGuard key;
+        Installation installation(1);
+        key.Install(installation.Directory());
+        DriverResult result = RunUpdater({"yes"}, {"dialog", "wait-done", "press-finish", "wait-exit"}, "",
+                                         c.exe, {}, c.wideExe);
+        SCOPED_TRACE(Transcript(result));
+        EXPECT_EQ(result.error, "");
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.boxes.size(), 1u);
+        EXPECT_EQ(result.snapshots.back().status, kStatusDone);
+        ExpectTree(installation.Directory(), installation.Expected(kUpdateStepCount, 1));
+    }
 }
 
 // "PATH" stored raw, without the terminator that the Win32 calls would add,
@@ -194,8 +211,8 @@ TEST(Faults, APathValueWithoutTerminator)
     GameKeyGuard key;
     Installation installation(1);
     key.Install(installation.Directory());
-    ASSERT_TRUE(StoreUnterminatedString(HKEY_LOCAL_MACHINE, kGameKeyPath, UpdaterView(), "PATH",
-                                        installation.Directory()));
+    ASSERT_TRUE(StoreWideString(HKEY_LOCAL_MACHINE, kGameKeyPath, UpdaterView(), "PATH",
+                                Widened(installation.Directory())));
     DriverResult result = RunUpdater({"no"}, {"wait-exit"});
     SCOPED_TRACE(Transcript(result));
     EXPECT_EQ(result.error, "");

@@ -49,10 +49,11 @@ TEST(StartUp, NoLeavesEverythingAsItWasWithAndWithoutArguments)
 // Each refusal ends the run with its error box (no owner) and exit code 0,
 // before the question and with nothing written, not even where the updater
 // starts: no game key, an empty "PATH", a directory that doesn't exist or that
-// the update can't use (relative, a device namespace, a space behind its last
-// name; each one Windows would enter), and an updater whose payload is
-// missing or damaged. The rows without a game run a damaged updater:
-// discovery's refusal comes first.
+// the update can't use (relative, a device namespace, a name that Windows
+// resolves to another folder, too long for its files, a name the ANSI code
+// page lacks; each of them one that Windows would enter), and an updater whose
+// payload is missing or damaged. The rows without a game run a damaged
+// updater: discovery's refusal comes first.
 TEST(StartUp, RefusalsComeBeforeTheQuestionAndChangeNothing)
 {
     GameKeyGuard key;
@@ -75,12 +76,19 @@ TEST(StartUp, RefusalsComeBeforeTheQuestionAndChangeNothing)
     ASSERT_GT(table, release.size()) << "the signed release has no certificate table";
     WriteFileBytes(cut, signedRelease.substr(0, table + 4));
 
+    TempDir folders;
+    const std::string tooLong = folders / std::string(239 - folders.Path().size() - 1, 'd');
+    MakeDirectories(tooLong);
+    ASSERT_TRUE(CreateDirectoryW((Widened(folders.Path()) + L"\\Ni\u00F1o").c_str(), nullptr));
+    MakeDirectories(folders / "Nino");
+
     const struct {
         const char *what;
         bool removeKey;
         std::string path;
         std::string exe;
         std::string message;
+        std::wstring widePath;
     } cases[] = {
         {"no key", true, "", damaged, kNotInstalled},
         {"an empty PATH", false, "", DIST_EXE, kNotInstalled},
@@ -94,6 +102,19 @@ TEST(StartUp, RefusalsComeBeforeTheQuestionAndChangeNothing)
          Formatted(kDirectoryNotFound, "\\\\.\\" + game)},
         {"a space behind the game's folder name", false, game + " " + '\0', DIST_EXE,
          Formatted(kDirectoryNotFound, game + " ")},
+        {"dots behind the game's folder name", false, game + "..\0", DIST_EXE,
+         Formatted(kDirectoryNotFound, game + "..")},
+        {"a space and a dot behind it", false, game + " .\0", DIST_EXE,
+         Formatted(kDirectoryNotFound, game + " .")},
+        {"a folder named ...", false, game + "\\...\0", DIST_EXE,
+         Formatted(kDirectoryNotFound, game + "\\...")},
+        {"a file's name and ..", false, game + "\\Contents\\QK_INFO.PAK\\..\0", DIST_EXE,
+         Formatted(kDirectoryNotFound, game + "\\Contents\\QK_INFO.PAK\\..")},
+        {"a folder that doesn't exist and ..", false, game + "\\xyz\\..\0", DIST_EXE,
+         Formatted(kDirectoryNotFound, game + "\\xyz\\..")},
+        {"239 characters", false, tooLong + '\0', DIST_EXE, Formatted(kDirectoryNotFound, tooLong)},
+        {"a name outside the code page", false, "", DIST_EXE, Formatted(kDirectoryNotFound, folders / "Ni?o"),
+         Widened(folders.Path()) + L"\\Ni\u00F1o" + L'\0'},
         {"no payload", false, game + '\0', bare, Formatted(kCannotRead, bare)},
         {"chunk 0's length word one too large", false, game + '\0', damaged, Formatted(kCannotRead, damaged)},
         {"cut 4 bytes into the certificate table", false, game + '\0', cut, Formatted(kCannotRead, cut)},
@@ -102,7 +123,9 @@ TEST(StartUp, RefusalsComeBeforeTheQuestionAndChangeNothing)
     // Windows enters each of these; the refusal is the updater's own.
     char started[MAX_PATH];
     GetCurrentDirectoryA(MAX_PATH, started);
-    for (const std::string &enterable : {"\\\\?\\" + game, "\\\\.\\" + game, game + " "})
+    for (const std::string &enterable :
+         {"\\\\?\\" + game, "\\\\.\\" + game, game + " ", game + "..", game + " .", game + "\\...",
+          game + "\\Contents\\QK_INFO.PAK\\..", game + "\\xyz\\..", tooLong})
         EXPECT_TRUE(SetCurrentDirectoryA(enterable.c_str())) << enterable << ": the check proves nothing";
     SetCurrentDirectoryA(started);
 
@@ -110,6 +133,8 @@ TEST(StartUp, RefusalsComeBeforeTheQuestionAndChangeNothing)
         SCOPED_TRACE(c.what);
         if (c.removeKey)
             key.Remove();
+        else if (!c.widePath.empty())
+            ASSERT_TRUE(StoreWideString(HKEY_LOCAL_MACHINE, kGameKeyPath, UpdaterView(), "PATH", c.widePath));
         else
             WriteGameValue("PATH", {true, REG_SZ, c.path});
         DriverResult result = RunUpdater({"ok"}, {"wait-exit"}, "", c.exe);
@@ -119,6 +144,7 @@ TEST(StartUp, RefusalsComeBeforeTheQuestionAndChangeNothing)
         EXPECT_FALSE(ReadGameValue("Guid").present);
     }
     EXPECT_TRUE(IsEmptyDirectory(temp.Path()));
+    EXPECT_FALSE(PathExists(game + "\\xyz"));
     EXPECT_EQ(LastWriteTime(installation.Path(installation.SaveOrder()[0])), AsNumber(FileTimeOf(2003, 3)));
     ExpectTree(game, installation.Original());
 }

@@ -395,7 +395,7 @@ std::string Transcript(const DriverResult &result)
 
 DriverResult RunUpdater(const std::vector<std::string> &answers, const std::vector<std::string> &actions,
                         const std::string &arguments, const std::string &exe,
-                        std::function<void(const BoxRecord &)> beforeAnswer)
+                        std::function<void(const BoxRecord &)> beforeAnswer, const std::wstring &wideExe)
 {
     // The updater starts in an empty folder of its own, which must stay empty:
     // it writes nothing outside the installation, not even where it starts.
@@ -404,6 +404,7 @@ DriverResult RunUpdater(const std::vector<std::string> &answers, const std::vect
     options.beforeAnswer = std::move(beforeAnswer);
     options.workingDirectory = start.Path();
     options.exe = exe;
+    options.wideExe = wideExe;
     options.arguments = arguments;
     options.answers = answers;
     options.actions = actions;

@@ -15,7 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "base/base.h"
+#include "base/holders.h"
+#include "base/prompts.h"
 #include "dialog/dialog.h"
 #include "discovery/discovery.h"
 #include "tests/test_support.h"
@@ -140,9 +141,11 @@ std::string Transcript(const DriverResult &result);
 // Runs the updater (by default the distributable under test) in an empty
 // folder of its own, which must stay empty, answering its boxes and carrying
 // out the driver's actions.
+// With wideExe, the updater is started by that UTF-16 path instead of exe.
 DriverResult RunUpdater(const std::vector<std::string> &answers, const std::vector<std::string> &actions,
                         const std::string &arguments = "", const std::string &exe = DIST_EXE,
-                        std::function<void(const BoxRecord &)> beforeAnswer = {});
+                        std::function<void(const BoxRecord &)> beforeAnswer = {},
+                        const std::wstring &wideExe = std::wstring());
 
 std::string ExpectedBoxLine(const std::string &text, const char *buttons, const char *owner,
                             const char *answer);

@@ -98,12 +98,14 @@ TEST(Update, NoSavedGamesAndASecondRun)
 }
 
 // A saved game held open by another program (the game still running) can't
-// be rewritten: the question whether to go on, owned by the dialog, over a
-// log that ends in that file's opening text and a bar at the steps done,
-// although the steps before it took less than the log's batching interval
-// (the one before is a saved game's). Yes
-// is asked once, leaves the file as it was, ends its line in " pominięto",
-// advances the bar and goes on to the end; No stops the update there.
+// be rewritten, whether it is held without sharing or held for writing with
+// every sharing allowed (no one writes beside the rewrite): the question
+// whether to go on, owned by the dialog, over a log that ends in that file's
+// opening text and a bar at the steps done, although the steps before it took
+// less than the log's batching interval (the one before is a saved game's).
+// Yes is asked once, leaves the file and its times as they were, ends its
+// line in " pominięto", advances the bar and goes on to the end; No stops the
+// update there.
 TEST(Update, ALockedSavedGameIsAQuestion)
 {
     constexpr unsigned kSaves = 2;
@@ -119,7 +121,8 @@ TEST(Update, ALockedSavedGameIsAQuestion)
 
         DriverResult result;
         {
-            HeldOpen game(locked);
+            HeldOpen game(locked, yes ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
+                          yes ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0);
             result = yes ? RunUpdater({"yes", "yes"}, {"dialog", "wait-done", "press-finish", "wait-exit"})
                          : RunUpdater({"yes", "no"}, {"dialog", "wait-gone", "wait-exit"});
         }

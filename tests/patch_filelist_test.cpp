@@ -13,23 +13,19 @@
 
 namespace {
 
-std::wstring Widen(const std::string &ascii)
-{
-    return std::wstring(ascii.begin(), ascii.end());
-}
-
-// A file whose full name may be longer than the ANSI calls take, made and
-// removed through the wide calls with the \\?\ prefix.
-class LongNamedFile {
+// A file whose full name the ANSI calls can't take (longer than they take,
+// or with a character the code page lacks), made and removed through the
+// wide calls with the \\?\ prefix.
+class WideNamedFile {
 public:
-    explicit LongNamedFile(const std::string &path) : wide_(L"\\\\?\\" + Widen(path))
+    explicit WideNamedFile(const std::wstring &path) : wide_(L"\\\\?\\" + path)
     {
         HANDLE file = CreateFileW(wide_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         created_ = file != INVALID_HANDLE_VALUE;
         if (created_)
             CloseHandle(file);
     }
-    ~LongNamedFile() { DeleteFileW(wide_.c_str()); }
+    ~WideNamedFile() { DeleteFileW(wide_.c_str()); }
     bool Created() const { return created_; }
 
 private:
@@ -87,20 +83,29 @@ protected:
         return std::string(resolved, strlen(resolved) - 1);
     }
 
-    // The files (not directories) FindFirstFileA delivers for wildcard, in its
-    // order, each behind prefix.
-    static std::vector<std::string> Matches(const std::string &wildcard, const std::string &prefix)
+    // The names of the files (not directories) the file system delivers for
+    // wildcard, in its order.
+    static std::vector<std::wstring> WideMatches(const std::string &wildcard)
     {
-        std::vector<std::string> names;
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA(wildcard.c_str(), &found);
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW(Widened(wildcard).c_str(), &found);
         if (search == INVALID_HANDLE_VALUE)
             return names;
         do
             if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                names.push_back(prefix + found.cFileName);
-        while (FindNextFileA(search, &found));
+                names.push_back(found.cFileName);
+        while (FindNextFileW(search, &found));
         FindClose(search);
+        return names;
+    }
+
+    // The same, as full names behind prefix.
+    static std::vector<std::string> Matches(const std::string &wildcard, const std::string &prefix)
+    {
+        std::vector<std::string> names;
+        for (const std::wstring &name : WideMatches(wildcard))
+            names.push_back(prefix + Narrowed(name));
         return names;
     }
 
@@ -183,32 +188,42 @@ TEST_F(FileList, NoMatchIsSuccessAndLeavesTheListAsItWas)
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
-TEST_F(FileList, AnOverlongNameIsLeftOutOnYesAndEmptiesTheListOtherwise)
+// A name the ANSI calls can't take as it is: one that makes a path of 260
+// characters or more (259 still fit), or one with a character the code page
+// lacks, which they would read as a look-alike: "zapis_ñ.SAV" as
+// "zapis_n.SAV", another file beside it, so that one file would be listed
+// twice and the other never. Each is named in a question; Yes leaves it out,
+// No empties the list, and with failHard it is an error.
+TEST_F(FileList, ANameTheAnsiCallsCannotTakeIsLeftOutOnYesAndEmptiesTheListOtherwise)
 {
     WriteFileBytes(dir / "save\\a.SAV", "");
-    WriteFileBytes(dir / "save\\b.SAV", "");
-    // Prefix and name: 260 characters can't be a path, 259 still can.
+    WriteFileBytes(dir / "save\\zapis_n.SAV", "");
     const std::string prefix = ResolvedPrefix("save\\");
     ASSERT_LT(prefix.size() + 5, 255u);
-    const std::string tooLong = std::string(260 - prefix.size() - 4, 'L') + ".SAV";
-    const std::string longest = std::string(259 - prefix.size() - 4, 'M') + ".SAV";
-    LongNamedFile overlong(prefix + tooLong);
-    LongNamedFile fitting(prefix + longest);
-    ASSERT_TRUE(overlong.Created());
-    ASSERT_TRUE(fitting.Created());
-    std::vector<std::string> expected;
-    for (const std::string &name : Matches("save\\*.SAV", prefix))
-        if (name != prefix + tooLong)
-            expected.push_back(name);
+    const std::wstring tooLong = Widened(std::string(260 - prefix.size() - 4, 'L') + ".SAV");
+    const std::wstring longest = Widened(std::string(259 - prefix.size() - 4, 'M') + ".SAV");
+    const std::wstring outside = L"zapis_\u00F1.SAV";
+    WideNamedFile overlong(Widened(prefix) + tooLong), fitting(Widened(prefix) + longest),
+        lookAlike(Widened(prefix) + outside);
+    ASSERT_TRUE(overlong.Created() && fitting.Created() && lookAlike.Created());
+    std::vector<std::string> expected, questions;
+    for (const std::wstring &name : WideMatches("save\\*.SAV")) {
+        if (name == tooLong || name == outside)
+            questions.push_back(
+                Formatted(kBadFileName2, prefix, name == outside ? "zapis_?.SAV" : Narrowed(name)));
+        else
+            expected.push_back(prefix + Narrowed(name));
+    }
     ASSERT_EQ(3u, expected.size());
-    const std::string message = Formatted(kBadFileName2, prefix, tooLong);
+    ASSERT_EQ(2u, questions.size());
 
     {
-        PromptRecorder boxes({IDYES});
+        PromptRecorder boxes({IDYES, IDYES});
         ASSERT_EQ(1, Append("C:\\earlier.SAV"));
         EXPECT_EQ(1, Collect("save\\*.SAV", 0));
-        ASSERT_EQ(1u, boxes.boxes.size());
-        ExpectBox(boxes.boxes[0], message + kContinueSuffix, kQuestionBox);
+        ASSERT_EQ(2u, boxes.boxes.size());
+        for (size_t i = 0; i < 2; ++i)
+            ExpectBox(boxes.boxes[i], questions[i] + kContinueSuffix, kQuestionBox);
         expected.insert(expected.begin(), "C:\\earlier.SAV");
         EXPECT_EQ(expected, List());
     }
@@ -225,7 +240,7 @@ TEST_F(FileList, AnOverlongNameIsLeftOutOnYesAndEmptiesTheListOtherwise)
         ASSERT_EQ(1, Append("C:\\earlier.SAV"));
         EXPECT_EQ(0, Collect("save\\*.SAV", 1));
         ASSERT_EQ(1u, boxes.boxes.size());
-        ExpectBox(boxes.boxes[0], message, kErrorBox);
+        ExpectBox(boxes.boxes[0], questions[0], kErrorBox);
         EXPECT_EQ(nullptr, entries);
         EXPECT_EQ(0u, entryCount);
     }

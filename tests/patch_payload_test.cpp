@@ -368,6 +368,11 @@ void FailuresLeaveTheOldTargetAndNoTemporaryFile(PayloadCarried &test)
     WriteFileBytes(test.dir / "plain", "x");
     const std::string throughFile = test.dir / "plain\\M_TITLE.PAK";
     const std::string inNewDirectory = test.dir / "new\\M_TITLE.PAK";
+    // Read-only: Windows refuses to rename over it, so it is refused here
+    // too, where Wine would replace it.
+    const std::string readOnly = test.dir / "readonly.PAK";
+    WriteFileBytes(readOnly, old);
+    ASSERT_TRUE(SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
 
     PromptRecorder boxes;
     {
@@ -377,11 +382,16 @@ void FailuresLeaveTheOldTargetAndNoTemporaryFile(PayloadCarried &test)
     // There is no chunk in front of chunk 1.
     EXPECT_EQ(0, ExtractChunkToFile(inNewDirectory.c_str(), 2));
     EXPECT_EQ(0, ExtractChunkToFile(throughFile.c_str(), 0));
-    ASSERT_EQ(3u, boxes.boxes.size());
+    EXPECT_EQ(0, ExtractChunkToFile(readOnly.c_str(), 0));
+    ASSERT_EQ(4u, boxes.boxes.size());
     ExpectBox(boxes.boxes[0], Formatted(kCannotCreate, target));
     ExpectBox(boxes.boxes[1], Formatted(kCannotRead, OwnPath()));
     ExpectBox(boxes.boxes[2], Formatted(kCannotWrite, throughFile));
+    ExpectBox(boxes.boxes[3], Formatted(kCannotCreate, readOnly));
     EXPECT_EQ(old, ReadFileBytes(target));
+    EXPECT_EQ(old, ReadFileBytes(readOnly));
+    EXPECT_TRUE(GetFileAttributesA(readOnly.c_str()) & FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_FALSE(PathExists(test.dir / "~patch.tmp"));
     EXPECT_FALSE(PathExists(test.dir / "new"));
     EXPECT_EQ("x", ReadFileBytes(test.dir / "plain"));

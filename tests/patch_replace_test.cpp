@@ -482,29 +482,38 @@ TEST_F(ReplaceFiles, KeepTimesPutsTheTimeStampsBack)
     EXPECT_TRUE(expected == ReadFileBytes(notKept));
 }
 
-// A saved game the rewrite can't open at all (held open without sharing) is
-// asked about once. Yes goes on and leaves it as it was, its times too, and
-// says it wasn't done; No stops. RestoreFileTimes on its own reports as the
-// other operations do.
+// A saved game the rewrite can't open at all is asked about once: one held
+// open without sharing, and one that another program holds for writing even
+// with every sharing allowed (the rewrite lets no one write beside it). Yes
+// goes on and leaves it as it was, its times too, and says it wasn't done; No
+// stops. RestoreFileTimes on its own reports as the other operations do.
 TEST_F(ReplaceFiles, AYesToAFileThatCannotBeRewrittenLeavesItAndItsTimes)
 {
     std::string locked = Write("locked.sav", kPattern);
     SetTimes(locked, kOldTimes);
-    HeldOpen holder(locked);
     const std::string question = Question(Formatted(kCannotOpen, locked));
-    for (int answer : {IDYES, IDNO}) {
-        for (int keepTimes : {1, 0}) {
-            PromptRecorder boxes({answer, IDNO});
-            bool complete = true;
-            EXPECT_EQ(answer == IDYES,
-                      ReplaceInFileKeepTimes(locked.c_str(), kSaveRuleReplacement, kSavePattern,
-                                             kSaveRuleLength, 0, keepTimes, &complete));
-            EXPECT_FALSE(complete);
-            ASSERT_EQ(1u, boxes.boxes.size()) << "keepTimes " << keepTimes;
-            ExpectBox(boxes.boxes[0], question, kQuestionBox);
+    const struct {
+        const char *what;
+        DWORD access;
+        DWORD share;
+    } holders[] = {{"held without sharing", GENERIC_READ, 0},
+                   {"held for writing, sharing all", GENERIC_READ | GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE}};
+    for (const auto &held : holders) {
+        SCOPED_TRACE(held.what);
+        HeldOpen holder(locked, held.access, held.share);
+        for (int answer : {IDYES, IDNO}) {
+            for (int keepTimes : {1, 0}) {
+                PromptRecorder boxes({answer, IDNO});
+                bool complete = true;
+                EXPECT_EQ(answer == IDYES,
+                          ReplaceInFileKeepTimes(locked.c_str(), kSaveRuleReplacement, kSavePattern,
+                                                 kSaveRuleLength, 0, keepTimes, &complete));
+                EXPECT_FALSE(complete);
+                ASSERT_EQ(1u, boxes.boxes.size()) << "keepTimes " << keepTimes;
+                ExpectBox(boxes.boxes[0], question, kQuestionBox);
+            }
         }
-    }
-    {
         PromptRecorder boxes({IDOK, IDYES});
         EXPECT_EQ(
             0, RestoreFileTimes(locked.c_str(), &kOldTimes.creation, &kOldTimes.access, &kOldTimes.write, 1));
@@ -514,7 +523,6 @@ TEST_F(ReplaceFiles, AYesToAFileThatCannotBeRewrittenLeavesItAndItsTimes)
         ExpectBox(boxes.boxes[0], Formatted(kCannotOpen, locked), kErrorBox);
         ExpectBox(boxes.boxes[1], question, kQuestionBox);
     }
-    holder.Release();
     EXPECT_EQ(kPattern, ReadFileBytes(locked));
     EXPECT_EQ(Ticks(kOldTimes.write), Ticks(GetTimes(locked).write));
 }

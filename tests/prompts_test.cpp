@@ -1,5 +1,6 @@
 // The prompt set through the message-box seam: texts, styles, caption, owner
-// and results of every operation, the continue suffix and the formats.
+// and results of every operation, the continue suffix and the formats; and
+// what a stream's holder says when it is closed.
 #include <gtest/gtest.h>
 
 #include "tests/test_support.h"
@@ -120,6 +121,25 @@ TEST_F(Prompts, LongArgumentsAreComposedWhole)
     ASSERT_EQ(1u, boxes.boxes.size());
     EXPECT_EQ(Formatted(kBadFileName2, longName, longName).size() + strlen(kContinueSuffix),
               boxes.boxes[0].text.size());
+}
+
+// A stream whose write failed closes as a failure, although nothing is left
+// to flush: Microsoft's C runtime keeps such a failure (a flush inside fseek
+// that the disk refused) only in the stream's error flag. Here a stream open
+// for reading refuses the write.
+TEST(PromptsHolders, AStreamClosesAsAFailureWhenAnyWriteThroughItFailed)
+{
+    TempDir dir;
+    const std::string path = dir / "file.bin";
+    WriteFileBytes(path, "abc");
+    FileStream reading(fopen(path.c_str(), "rb"));
+    ASSERT_TRUE(reading);
+    EXPECT_EQ(EOF, fputc('x', reading.Get()));
+    EXPECT_NE(0, reading.Close());
+    FileStream updating(fopen(path.c_str(), "rb+"));
+    EXPECT_NE(EOF, fputc('x', updating.Get()));
+    EXPECT_EQ(0, updating.Close());
+    EXPECT_EQ("xbc", ReadFileBytes(path));
 }
 
 } // namespace

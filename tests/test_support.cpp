@@ -208,7 +208,9 @@ struct NativeString {
 typedef LONG(NTAPI *NtSetValueKeyFunction)(HANDLE key, NativeString *name, ULONG titleIndex, ULONG type,
                                            void *data, ULONG size);
 
-std::wstring Converted(const std::string &text)
+} // namespace
+
+std::wstring Widened(const std::string &text)
 {
     std::wstring wide(text.size() + 1, L'\0');
     int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0],
@@ -217,10 +219,16 @@ std::wstring Converted(const std::string &text)
     return wide;
 }
 
-} // namespace
+std::string Narrowed(const std::wstring &text)
+{
+    std::string narrow(text.size() * 2 + 1, '\0');
+    int length = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &narrow[0],
+                                     static_cast<int>(narrow.size()), nullptr, nullptr);
+    narrow.resize(static_cast<size_t>(length > 0 ? length : 0));
+    return narrow;
+}
 
-bool StoreUnterminatedString(HKEY root, const char *subkey, REGSAM view, const char *name,
-                             const std::string &text)
+bool StoreWideString(HKEY root, const char *subkey, REGSAM view, const char *name, std::wstring data)
 {
     auto setValue = reinterpret_cast<NtSetValueKeyFunction>(
         reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetValueKey")));
@@ -228,7 +236,7 @@ bool StoreUnterminatedString(HKEY root, const char *subkey, REGSAM view, const c
     if (!setValue || RegCreateKeyExA(root, subkey, 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &key,
                                      nullptr) != ERROR_SUCCESS)
         return false;
-    std::wstring wideName = Converted(name), data = Converted(text);
+    std::wstring wideName = Widened(name);
     NativeString nativeName = {static_cast<USHORT>(wideName.size() * 2),
                                static_cast<USHORT>(wideName.size() * 2), &wideName[0]};
     LONG status = setValue(key, &nativeName, 0, REG_SZ, &data[0], static_cast<ULONG>(data.size() * 2));

@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "base/base.h"
+#include "base/holders.h"
+#include "base/prompts.h"
 
 struct RecordedBox {
     HWND owner;
@@ -161,8 +162,11 @@ std::string SmallDisk();
 // write past an allocation shows here for as long as the block is not freed.
 bool HeapsIntact();
 
-// Stores a REG_SZ value as raw bytes through the native registry call: the
-// ANSI text converted, without a terminator, which the Win32 calls would add.
-// The key is opened in `view` (0, or a WOW64 flag).
-bool StoreUnterminatedString(HKEY root, const char *subkey, REGSAM view, const char *name,
-                             const std::string &text);
+// text (ANSI) in UTF-16, and back.
+std::wstring Widened(const std::string &text);
+std::string Narrowed(const std::wstring &text);
+// Stores a REG_SZ value as exactly the UTF-16 units of data through the
+// native registry call, which adds no terminator as the Win32 calls would;
+// also characters that the ANSI code page lacks. The key is opened in `view`
+// (0, or a WOW64 flag).
+bool StoreWideString(HKEY root, const char *subkey, REGSAM view, const char *name, std::wstring data);

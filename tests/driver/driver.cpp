@@ -34,6 +34,15 @@ constexpr ButtonName kButtons[] = {{IDOK, "ok"},       {IDCANCEL, "cancel"}, {ID
                                    {IDRETRY, "retry"}, {IDIGNORE, "ignore"}, {IDYES, "yes"},
                                    {IDNO, "no"}};
 
+std::wstring Widen(const std::string &text)
+{
+    std::wstring wide(text.size() + 1, L'\0');
+    int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0],
+                                     static_cast<int>(wide.size()));
+    wide.resize(static_cast<size_t>(length > 0 ? length : 0));
+    return wide;
+}
+
 // A message sent to a window of the program; false when it wasn't handled
 // (the window is gone, or the program didn't answer in time).
 bool Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result)
@@ -210,17 +219,30 @@ bool Session::Start()
     std::string commandLine = "\"" + options_.exe + "\"";
     if (!options_.arguments.empty())
         commandLine += " " + options_.arguments;
-    std::vector<char> buffer(commandLine.begin(), commandLine.end());
-    buffer.push_back('\0');
-
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started = {};
     const char *directory = options_.workingDirectory.empty() ? nullptr : options_.workingDirectory.c_str();
+    PROCESS_INFORMATION started = {};
     started_ = GetTickCount();
     deadline_ = started_ + options_.timeoutSeconds * 1000u;
-    if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, directory, &startup,
-                        &started)) {
+    BOOL created;
+    if (options_.wideExe.empty()) {
+        std::vector<char> buffer(commandLine.begin(), commandLine.end());
+        buffer.push_back('\0');
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        created = CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, directory,
+                                 &startup, &started);
+    } else {
+        std::wstring wide = L"\"" + options_.wideExe + L"\"";
+        if (!options_.arguments.empty())
+            wide += L" " + Widen(options_.arguments);
+        wide.push_back(L'\0');
+        std::wstring wideDirectory = Widen(options_.workingDirectory);
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        created = CreateProcessW(nullptr, &wide[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                 directory ? wideDirectory.c_str() : nullptr, &startup, &started);
+    }
+    if (!created) {
         Fail("cannot start " + options_.exe + " (error " + std::to_string(GetLastError()) + ")");
         return false;
     }

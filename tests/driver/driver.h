@@ -45,6 +45,9 @@ struct BoxRecord {
 
 struct DriverOptions {
     std::string exe;
+    // When given, the program is started by this UTF-16 path instead (a
+    // folder whose name the ANSI code page lacks).
+    std::wstring wideExe;
     std::string arguments;        // appended to the quoted exe path
     std::string workingDirectory; // empty: the driver's own
     // Answers to the boxes in the order they appear: "yes", "no", "ok".
