@@ -1,26 +1,44 @@
-// The entry point: discovery, the saved-game list, the payload check, the
-// confirmation, the progress dialog; then everything held is released. The
-// exit code is 0 on every path and the command line is ignored.
+// The entry point: discovery (with the game folder's mirror in the
+// VirtualStore), the saved-game list, the payload check, the confirmation,
+// the progress dialog; then everything held is released. The exit code is 0
+// on every path and the command line is ignored.
 #include "app/app.h"
 
 #include "base/prompts.h"
 #include "discovery/discovery.h"
 #include "patch/patch.h"
 
+namespace {
+
+// Adds the saved games the wildcard matches, with the arguments the save
+// steps give the rewrite; every problem is a question.
+int CollectSavedGames(const char *wildcard)
+{
+    return CollectMatchingFiles(wildcard, kSaveRuleReplacement, kSavePattern,
+                                static_cast<unsigned char>(kSaveRuleLength), 0, 1);
+}
+
+} // namespace
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
+    // A folder on an empty removable drive gets the updater's own box, not
+    // the system's "There is no disk in the drive".
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     RestrictDllSearch();
 
     if (LocateGameAndBuildPaths()) {
-        // A collection that stops leaves the list empty; the question comes
-        // only after one that ends normally, with or without saved games. A
-        // damaged download is refused before the question, while nothing has
-        // been changed yet.
-        if (CollectMatchingFiles(TargetPath(kEntrySaveWildcard), kSaveRuleReplacement, kSavePattern,
-                                 static_cast<unsigned char>(kSaveRuleLength), 0, 1) &&
+        // The saved games of the game folder come first, then those of its
+        // mirror in the VirtualStore. A collection that stops leaves the
+        // list empty; the question comes only after ones that end normally,
+        // with or without saved games. A damaged download is refused before
+        // the question, while nothing has been changed yet.
+        if (LocateVirtualStoreMirror() && CollectSavedGames(TargetPath(kEntrySaveWildcard)) &&
+            (!MirrorPath(kEntrySaveWildcard) || CollectSavedGames(MirrorPath(kEntrySaveWildcard))) &&
             VerifyPayloadChunk(0) && AskYesNoF(kConfirmUpdate, TargetPath(kEntryInstallDirectory)))
             RunProgressDialog(instance);
         ReleaseFileList();
+        ReleaseVirtualStoreMirror();
         ReleaseTargetPathTable();
     }
     return 0;

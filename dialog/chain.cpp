@@ -2,7 +2,9 @@
 // on, runs its operation, and on success logs " OK", advances the bar and
 // posts its successor as its very last action, so at most one step message is
 // queued at any time. A failed operation has already shown its message; the
-// step then marks the update failed and closes the dialog.
+// step then marks the update failed and closes the dialog. A target that has
+// a copy in the game folder's mirror in the VirtualStore is followed by a
+// step for the copy (MSG_COPY_STEP), which then posts the step's successor.
 #include "dialog/dialog.h"
 
 #include "base/holders.h"
@@ -84,18 +86,27 @@ BOOL RunUpdateStep(HWND dialog, UINT message, LPARAM lParam)
         RunSaveStep(dialog, static_cast<uint32_t>(lParam));
         return TRUE;
     }
-    const UpdateStep *step = FindUpdateStep(message);
+    // A target's copy in the game folder's mirror gets the step's operation
+    // right after the real file, as a step of its own.
+    const bool copy = message == MSG_COPY_STEP;
+    const UpdateStep *step =
+        copy ? (static_cast<WPARAM>(lParam) < kUpdateStepCount ? &kUpdateSteps[lParam] : nullptr)
+             : FindUpdateStep(message);
     if (!step)
         return FALSE;
+    const char *target = !step->target ? nullptr : copy ? MirrorPath(step->target) : TargetPath(step->target);
+    if (copy && !target)
+        return FALSE;
+    const bool copyFollows = !copy && step->target && MirrorPath(step->target);
 
-    const char *target = step->target ? TargetPath(step->target) : nullptr;
     if (target)
         LogFileStart(dialog, target);
     else
         Log(dialog, kLogRegistry);
 
     if (RunOperation(*step, target))
-        Advance(dialog, kLogOk, step->next, 0);
+        Advance(dialog, kLogOk, copyFollows ? MSG_COPY_STEP : step->next,
+                copyFollows ? static_cast<LPARAM>(step - kUpdateSteps) : 0);
     else
         Fail(dialog);
     return TRUE;

@@ -11,6 +11,7 @@
 
 #include "base/holders.h"
 #include "base/prompts.h"
+#include "discovery/discovery.h"
 #include "resource.h"
 
 #include <commctrl.h>
@@ -148,7 +149,7 @@ void OnInitDialog(HWND window)
     // default limit of about 30,000 characters so that no line is dropped.
     SendDlgItemMessageA(window, IDC_LOG, EM_SETLIMITTEXT, 0, 0);
     SetDlgItemTextA(window, IDC_FINISH, kFinishButton);
-    SendDlgItemMessageA(window, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, kUpdateStepCount + entryCount));
+    SendDlgItemMessageA(window, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, kUpdateStepCount + MirrorCopyCount() + entryCount));
     SendDlgItemMessageA(window, IDC_PROGRESS, PBM_SETSTEP, 1, 0);
     SendDlgItemMessageA(window, IDC_PROGRESS, PBM_SETPOS, 0, 0);
     HWND finish = GetDlgItem(window, IDC_FINISH);

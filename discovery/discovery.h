@@ -34,3 +34,31 @@ const char *TargetPath(unsigned entry);
 
 // Frees the table (the main flow does this once, at the end of the run).
 void ReleaseTargetPathTable();
+
+// ---------------------------------------------------------------------------
+// The game folder's mirror in the VirtualStore.
+//
+// On Windows Vista to 11 a program without a manifest, as the game is, that
+// writes into a protected folder (Program Files, Windows) has its writes
+// redirected to <local application data>\VirtualStore followed by the
+// folder's path without its drive, and reads those copies in front of the
+// real files. The updater runs elevated and sees only the real folder, so it
+// also works on what stands in that mirror.
+
+// Looks for the mirror of the game folder (which LocateGameAndBuildPaths has
+// found) and for a copy of every target file in it. 1 when there is none, or
+// when it has been found; 0 after the missing-folder box, when it exists but
+// can't be used as it is named (a name the code page lacks, or too long for
+// its files).
+int LocateVirtualStoreMirror();
+
+// The full path of the copy of entry 1 to 34 in the mirror when a file stands
+// there, else null; for kEntrySaveWildcard the mirror's save-game wildcard
+// while a mirror exists.
+const char *MirrorPath(unsigned entry);
+
+// How many target files have a copy in the mirror.
+unsigned MirrorCopyCount();
+
+// Forgets the mirror (the main flow does this once, at the end of the run).
+void ReleaseVirtualStoreMirror();

@@ -39,7 +39,7 @@ TEST(StartUp, NoLeavesEverythingAsItWasWithAndWithoutArguments)
     EXPECT_TRUE(ReadTree(installation.Directory()) == installation.Original())
         << "the installation changed after No";
     for (const std::string &save : installation.SaveOrder())
-        EXPECT_EQ(LastWriteTime(installation.Path(save)), AsNumber(FileTimeOf(2003, 3))) << save;
+        EXPECT_EQ(Ticks(GetFileTimes(installation.Path(save)).write), Ticks(kOldTimes.write)) << save;
     EXPECT_FALSE(ReadGameValue("Guid").present);
     RegistryValue path = ReadGameValue("PATH");
     EXPECT_EQ(path.type, static_cast<DWORD>(REG_SZ));
@@ -145,7 +145,8 @@ TEST(StartUp, RefusalsComeBeforeTheQuestionAndChangeNothing)
     }
     EXPECT_TRUE(IsEmptyDirectory(temp.Path()));
     EXPECT_FALSE(PathExists(game + "\\xyz"));
-    EXPECT_EQ(LastWriteTime(installation.Path(installation.SaveOrder()[0])), AsNumber(FileTimeOf(2003, 3)));
+    EXPECT_EQ(Ticks(GetFileTimes(installation.Path(installation.SaveOrder()[0])).write),
+              Ticks(kOldTimes.write));
     ExpectTree(game, installation.Original());
 }
 

@@ -1,6 +1,8 @@
 // What the end-to-end tests share; see e2e_support.h.
 #include "tests/e2e_support.h"
 
+#include <shlobj.h>
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -120,22 +122,15 @@ namespace {
 
 void CollectTree(const std::string &root, const std::string &relative, Tree &tree)
 {
-    WIN32_FIND_DATAA found;
     std::string directory = relative.empty() ? root : root + "\\" + relative;
-    HANDLE search = FindFirstFileA((directory + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::string name = found.cFileName;
-        if (name == "." || name == "..")
-            continue;
+    for (const ListedEntry &entry : ListEntries(directory + "\\*")) {
+        std::string name = Narrowed(entry.name);
         std::string path = relative.empty() ? name : relative + "\\" + name;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        if (entry.IsDirectory())
             CollectTree(root, path, tree);
         else
             tree[path] = ReadFileBytes(root + "\\" + path);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
+    }
 }
 
 } // namespace
@@ -149,16 +144,7 @@ Tree ReadTree(const std::string &root)
 
 bool IsEmptyDirectory(const std::string &path)
 {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return false;
-    bool empty = true;
-    do
-        empty = empty && (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0);
-    while (FindNextFileA(search, &found));
-    FindClose(search);
-    return empty;
+    return PathExists(path) && ListEntries(path + "\\*").empty();
 }
 
 void ExpectTree(const std::string &root, const Tree &expected)
@@ -172,33 +158,6 @@ void ExpectTree(const std::string &root, const Tree &expected)
         else
             EXPECT_TRUE(found->second == file.second) << file.first << " differs";
     }
-}
-
-FILETIME FileTimeOf(WORD year, WORD minute)
-{
-    SYSTEMTIME system = {};
-    system.wYear = year;
-    system.wMonth = 3;
-    system.wDay = 14;
-    system.wHour = 15;
-    system.wMinute = minute;
-    FILETIME time;
-    SystemTimeToFileTime(&system, &time);
-    return time;
-}
-
-uint64_t LastWriteTime(const std::string &path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
-        return 0;
-    return (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-           data.ftLastWriteTime.dwLowDateTime;
-}
-
-uint64_t AsNumber(const FILETIME &time)
-{
-    return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
 namespace {
@@ -283,13 +242,7 @@ void Installation::WriteSavedGame(const std::string &name)
     MakeSavedGame(relative, static_cast<unsigned>(updatedSaves_.size()));
     MakeDirectories(Path("save"));
     WriteFileBytes(Path(relative), original_[relative]);
-    HANDLE file =
-        CreateFileA(Path(relative).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        FILETIME creation = FileTimeOf(2001, 1), access = FileTimeOf(2002, 2), write = FileTimeOf(2003, 3);
-        SetFileTime(file, &creation, &access, &write);
-        CloseHandle(file);
-    }
+    SetFileTimes(Path(relative), kOldTimes);
 }
 
 void Installation::ReadSaveOrder()
@@ -297,14 +250,8 @@ void Installation::ReadSaveOrder()
     // The order in which the file system delivers the saved games, the
     // order the updater takes them in.
     saveOrder_.clear();
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((directory_ + "\\save\\*.SAV").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do
-            saveOrder_.push_back(std::string("save\\") + found.cFileName);
-        while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
+    for (const std::string &name : ListFiles(directory_ + "\\save\\*.SAV"))
+        saveOrder_.push_back("save\\" + name);
 }
 
 void Installation::LeaveOut(const std::string &relative)
@@ -374,6 +321,22 @@ void Installation::MakeSavedGame(const std::string &relative, unsigned index)
     updatedSaves_[relative] = updated;
 }
 
+VirtualStoreMirror::VirtualStoreMirror(const std::string &gameDirectory)
+{
+    wchar_t local[MAX_PATH] = L"";
+    EXPECT_TRUE(
+        SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local)));
+    store_ = Narrowed(local) + "\\VirtualStore";
+    storeExisted_ = PathExists(store_);
+    directory_ = store_ + gameDirectory.substr(2);
+    MakeDirectories(directory_);
+}
+
+VirtualStoreMirror::~VirtualStoreMirror()
+{
+    RemoveTree(storeExisted_ ? directory_ : store_);
+}
+
 // ---------------------------------------------------------------------------
 // Running the updater.
 
@@ -387,6 +350,8 @@ std::string Transcript(const DriverResult &result)
         text += " box@" + std::to_string(box.milliseconds);
     for (const DialogSnapshot &snapshot : result.snapshots)
         text += " snapshot@" + std::to_string(snapshot.milliseconds);
+    if (result.longestSilence)
+        text += " longest-silence=" + std::to_string(result.longestSilence) + "ms";
     text += "\n";
     if (!result.error.empty())
         text += "driver: " + result.error + "\n";

@@ -73,9 +73,6 @@ bool IsEmptyDirectory(const std::string &path);
 // Every file below root is as expected, and there is no other.
 void ExpectTree(const std::string &root, const Tree &expected);
 
-FILETIME FileTimeOf(WORD year, WORD minute);
-uint64_t LastWriteTime(const std::string &path);
-uint64_t AsNumber(const FILETIME &time);
 std::vector<std::string> SplitLines(const std::string &log);
 bool StartsWith(const std::string &text, const std::string &prefix);
 
@@ -130,6 +127,24 @@ private:
     std::map<std::string, std::string> updatedSaves_;
     std::vector<std::string> saveOrder_;
     std::vector<std::string> skipped_;
+};
+
+// The mirror of a game folder in the VirtualStore, where Windows Vista to 11
+// keep what a program without a manifest wrote into a protected folder:
+// <local application data>\VirtualStore and the folder's path without its
+// drive. Made for a test, as a plain folder (Wine virtualizes nothing), and
+// removed with the object.
+class VirtualStoreMirror {
+public:
+    explicit VirtualStoreMirror(const std::string &gameDirectory);
+    ~VirtualStoreMirror();
+    const std::string &Directory() const { return directory_; }
+    std::string Path(const std::string &relative) const { return directory_ + "\\" + relative; }
+
+private:
+    std::string store_;
+    bool storeExisted_;
+    std::string directory_;
 };
 
 // ---------------------------------------------------------------------------

@@ -64,7 +64,7 @@ TEST(Update, FullUpdateWithThreeSavedGames)
 
     // Time stamps first: reading a file may move its access time.
     for (const std::string &save : installation.SaveOrder())
-        EXPECT_EQ(LastWriteTime(installation.Path(save)), AsNumber(FileTimeOf(2003, 3))) << save;
+        EXPECT_EQ(Ticks(GetFileTimes(installation.Path(save)).write), Ticks(kOldTimes.write)) << save;
     ExpectTree(installation.Directory(), installation.Expected(kUpdateStepCount, kSaves));
     EXPECT_TRUE(ReadFileBytes(installation.TargetPath(kEntryMenuText)) == ReadFileBytes(MENU_TEXT));
 }
@@ -143,8 +143,106 @@ TEST(Update, ALockedSavedGameIsAQuestion)
             EXPECT_EQ(done.log, installation.ExpectedLog(kUpdateStepCount, kSaves));
         }
         ExpectTree(installation.Directory(), installation.Expected(kUpdateStepCount, yes ? kSaves : 1));
-        EXPECT_EQ(LastWriteTime(locked), AsNumber(FileTimeOf(2003, 3))) << "the locked saved game's time";
+        EXPECT_EQ(Ticks(GetFileTimes(locked).write), Ticks(kOldTimes.write))
+            << "the locked saved game's time";
     }
+}
+
+// A game folder with a mirror in the VirtualStore, as Windows keeps one for a
+// game under Program Files that wrote its saved games and settings there:
+// each target with a copy in the mirror gets the same change right after the
+// real file, with a line and a step of the bar of its own, and the mirror's
+// saved games follow those of the game folder and keep their times. A
+// directory named as a target or as a saved game is no copy. (No other test
+// has a mirror: there nothing of this shows.)
+TEST(Update, TheCopiesInTheVirtualStoreAreUpdatedToo)
+{
+    constexpr unsigned kSaves = 2;
+    GameKeyGuard key;
+    Installation installation(kSaves);
+    key.Install(installation.Directory());
+    VirtualStoreMirror mirror(installation.Directory());
+    const Tree updated = installation.Expected(kUpdateStepCount, kSaves);
+    const std::vector<unsigned> copied = {kEntryMenuText, kEntryMiss05, 33};
+    Tree expectedMirror;
+    for (unsigned entry : copied) {
+        const std::string relative = kRelativeTargetPaths[entry];
+        MakeDirectories(mirror.Path(relative.substr(0, relative.rfind('\\'))));
+        WriteFileBytes(mirror.Path(relative), installation.Original().at(relative));
+        expectedMirror[relative] = updated.at(relative);
+    }
+    MakeDirectories(mirror.Path(kRelativeTargetPaths[34]));
+    MakeDirectories(mirror.Path("save\\katalog.SAV"));
+    for (unsigned i = 0; i < kSaves; ++i) {
+        const std::string &save = installation.SaveOrder()[i];
+        const std::string copy = "save\\kopia" + std::to_string(i) + ".SAV";
+        WriteFileBytes(mirror.Path(copy), installation.Original().at(save));
+        SetFileTimes(mirror.Path(copy), kOldTimes);
+        expectedMirror[copy] = installation.UpdatedSave(save);
+    }
+
+    DriverResult result = RunUpdater({"yes"}, {"dialog", "wait-done", "press-finish", "wait-exit"});
+    SCOPED_TRACE(Transcript(result));
+    EXPECT_EQ(result.error, "");
+    EXPECT_EQ(result.exitCode, 0);
+    ASSERT_EQ(result.boxes.size(), 1u);
+    std::string log;
+    for (const std::string &line : SplitLines(installation.ExpectedLog(kUpdateStepCount, kSaves))) {
+        log += line;
+        for (unsigned entry : copied)
+            if (line == Installation::FileLine(installation.TargetPath(entry)) + kLogOk)
+                log += Installation::FileLine(mirror.Path(kRelativeTargetPaths[entry])) + kLogOk;
+    }
+    for (const std::string &name : ListFiles(mirror.Path("save\\*.SAV")))
+        log += Installation::FileLine(mirror.Path("save\\" + name)) + kLogOk;
+    const int steps = static_cast<int>(kUpdateStepCount + copied.size() + 2 * kSaves);
+    const DialogSnapshot &done = result.snapshots.back();
+    EXPECT_EQ(done.status, kStatusDone);
+    EXPECT_EQ(done.rangeHigh, steps);
+    EXPECT_EQ(done.position, steps);
+    EXPECT_EQ(SplitLines(done.log), SplitLines(log));
+
+    for (unsigned i = 0; i < kSaves; ++i) {
+        const std::string copy = mirror.Path("save\\kopia" + std::to_string(i) + ".SAV");
+        EXPECT_EQ(Ticks(GetFileTimes(copy).write), Ticks(kOldTimes.write)) << copy;
+    }
+    ExpectTree(installation.Directory(), updated);
+    ExpectTree(mirror.Directory(), expectedMirror);
+}
+
+// A saved game of 3 GiB (a sparse file, made in no time): all along its
+// step the dialog answers other programs, which is what keeps Windows from
+// marking it as not responding after 5 s, and at the end the log and the bar
+// are exact.
+TEST(Update, TheDialogAnswersThroughASavedGameOfSeveralGiB)
+{
+    constexpr long long kSize = 3LL << 30;
+    GameKeyGuard key;
+    Installation installation(1);
+    key.Install(installation.Directory());
+    const std::string big = installation.Path("save\\wielka.SAV");
+    ASSERT_TRUE(MakeSparseFile(big, kSize));
+    SetFileTimes(big, kOldTimes);
+
+    DriverResult result = RunUpdater({"yes"}, {"watch-done", "press-finish", "wait-exit"});
+    SCOPED_TRACE(Transcript(result));
+    EXPECT_EQ(result.error, "");
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_LT(result.longestSilence, 1000u);
+    std::string log = installation.ExpectedLog(kUpdateStepCount, 0);
+    for (const std::string &name : ListFiles(installation.Path("save\\*.SAV")))
+        log += Installation::FileLine(installation.Path("save\\" + name)) + kLogOk;
+    const DialogSnapshot &done = result.snapshots.back();
+    EXPECT_EQ(done.status, kStatusDone);
+    EXPECT_EQ(done.position, static_cast<int>(kUpdateStepCount + 2));
+    EXPECT_EQ(done.log, log);
+
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExA(big.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ((static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, kSize);
+    EXPECT_EQ(Ticks(data.ftLastWriteTime), Ticks(kOldTimes.write));
+    DeleteFileA(big.c_str());
+    ExpectTree(installation.Directory(), installation.Expected(kUpdateStepCount, 1));
 }
 
 } // namespace

@@ -83,29 +83,13 @@ protected:
         return std::string(resolved, strlen(resolved) - 1);
     }
 
-    // The names of the files (not directories) the file system delivers for
-    // wildcard, in its order.
-    static std::vector<std::wstring> WideMatches(const std::string &wildcard)
-    {
-        std::vector<std::wstring> names;
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW(Widened(wildcard).c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE)
-            return names;
-        do
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                names.push_back(found.cFileName);
-        while (FindNextFileW(search, &found));
-        FindClose(search);
-        return names;
-    }
-
-    // The same, as full names behind prefix.
+    // The files (not directories) the file system delivers for wildcard, in
+    // its order, as full names behind prefix.
     static std::vector<std::string> Matches(const std::string &wildcard, const std::string &prefix)
     {
         std::vector<std::string> names;
-        for (const std::wstring &name : WideMatches(wildcard))
-            names.push_back(prefix + Narrowed(name));
+        for (const std::string &name : ListFiles(wildcard))
+            names.push_back(prefix + name);
         return names;
     }
 
@@ -207,12 +191,12 @@ TEST_F(FileList, ANameTheAnsiCallsCannotTakeIsLeftOutOnYesAndEmptiesTheListOther
         lookAlike(Widened(prefix) + outside);
     ASSERT_TRUE(overlong.Created() && fitting.Created() && lookAlike.Created());
     std::vector<std::string> expected, questions;
-    for (const std::wstring &name : WideMatches("save\\*.SAV")) {
-        if (name == tooLong || name == outside)
-            questions.push_back(
-                Formatted(kBadFileName2, prefix, name == outside ? "zapis_?.SAV" : Narrowed(name)));
+    for (const ListedEntry &entry : ListEntries("save\\*.SAV")) {
+        if (entry.name == tooLong || entry.name == outside)
+            questions.push_back(Formatted(kBadFileName2, prefix,
+                                          entry.name == outside ? "zapis_?.SAV" : Narrowed(entry.name)));
         else
-            expected.push_back(prefix + Narrowed(name));
+            expected.push_back(prefix + Narrowed(entry.name));
     }
     ASSERT_EQ(3u, expected.size());
     ASSERT_EQ(2u, questions.size());

@@ -52,63 +52,9 @@ void Put(std::string &bytes, size_t offset, const std::string &what)
     bytes.replace(offset, what.size(), what);
 }
 
-FILETIME TimeOf(WORD year, WORD month, WORD day)
-{
-    SYSTEMTIME system = {year, month, 0, day, 10, 20, 30, 0};
-    FILETIME time;
-    SystemTimeToFileTime(&system, &time);
-    return time;
-}
-
-unsigned long long Ticks(const FILETIME &time)
-{
-    return static_cast<unsigned long long>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
-}
-
-struct Times {
-    FILETIME creation, access, write;
-};
-
-Times GetTimes(const std::string &path)
-{
-    Times times = {};
-    HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    EXPECT_NE(INVALID_HANDLE_VALUE, file) << path;
-    EXPECT_TRUE(GetFileTime(file, &times.creation, &times.access, &times.write));
-    CloseHandle(file);
-    return times;
-}
-
-void SetTimes(const std::string &path, const Times &times)
-{
-    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file) << path;
-    EXPECT_TRUE(SetFileTime(file, &times.creation, &times.access, &times.write));
-    CloseHandle(file);
-}
-
-const Times kOldTimes = {TimeOf(2001, 2, 3), TimeOf(2002, 3, 4), TimeOf(2003, 4, 5)};
-
 std::string Question(const std::string &message)
 {
     return message + kContinueSuffix;
-}
-
-// The names FindFirstFileA delivers for wildcard, in its order.
-std::vector<std::string> Enumerate(const std::string &wildcard)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(wildcard.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do
-        names.push_back(found.cFileName);
-    while (FindNextFileA(search, &found));
-    FindClose(search);
-    return names;
 }
 
 // The scan paths this processor has, widest last; each test that runs under
@@ -386,9 +332,9 @@ TEST_F(ReplaceFiles, AFileWithoutOccurrencesIsOnlyRead)
     Put(bytes, 4090, kProcesorField); // a lone field across a boundary
     Put(bytes, 5000, kProcesorField + std::string("Procesos\0", 9));
     std::string path = Write("none.bin", bytes);
-    SetTimes(path, kOldTimes);
+    SetFileTimes(path, kOldTimes);
     std::string changed = Write("some.bin", kPattern + bytes);
-    SetTimes(changed, kOldTimes);
+    SetFileTimes(changed, kOldTimes);
 
     PromptRecorder boxes;
     EXPECT_EQ(1, ReplaceInFile(path.c_str(), kSaveRuleReplacement, kSavePattern, kSaveRuleLength, 1));
@@ -397,8 +343,8 @@ TEST_F(ReplaceFiles, AFileWithoutOccurrencesIsOnlyRead)
     EXPECT_TRUE(bytes == ReadFileBytes(path));
     // Nothing was written: the last-write time is still the old one, while
     // the file that changed has a new one.
-    EXPECT_EQ(Ticks(kOldTimes.write), Ticks(GetTimes(path).write));
-    EXPECT_GT(Ticks(GetTimes(changed).write), Ticks(kOldTimes.write));
+    EXPECT_EQ(Ticks(kOldTimes.write), Ticks(GetFileTimes(path).write));
+    EXPECT_GT(Ticks(GetFileTimes(changed).write), Ticks(kOldTimes.write));
     EXPECT_EQ(kReplacement + bytes, ReadFileBytes(changed));
 }
 
@@ -454,11 +400,11 @@ TEST_F(ReplaceFiles, KeepTimesPutsTheTimeStampsBack)
     Put(content, 4090, kPattern);
     std::string kept = Write("kept.sav", content);
     std::string notKept = Write("new.sav", content);
-    SetTimes(kept, kOldTimes);
-    SetTimes(notKept, kOldTimes);
+    SetFileTimes(kept, kOldTimes);
+    SetFileTimes(notKept, kOldTimes);
     // Where Wine keeps no creation time on this file system, that one can't
     // be compared.
-    bool creationKept = Ticks(GetTimes(kept).creation) == Ticks(kOldTimes.creation);
+    bool creationKept = Ticks(GetFileTimes(kept).creation) == Ticks(kOldTimes.creation);
 
     PromptRecorder boxes;
     EXPECT_EQ(
@@ -468,14 +414,14 @@ TEST_F(ReplaceFiles, KeepTimesPutsTheTimeStampsBack)
     EXPECT_TRUE(boxes.boxes.empty());
 
     // The times first: reading the content below moves the access time.
-    Times after = GetTimes(kept);
+    FileTimes after = GetFileTimes(kept);
     EXPECT_EQ(Ticks(kOldTimes.write), Ticks(after.write));
     EXPECT_EQ(Ticks(kOldTimes.access), Ticks(after.access));
     if (creationKept)
         EXPECT_EQ(Ticks(kOldTimes.creation), Ticks(after.creation));
     else
         printf("note: this file system keeps no creation time; it was not compared\n");
-    EXPECT_GT(Ticks(GetTimes(notKept).write), Ticks(kOldTimes.write));
+    EXPECT_GT(Ticks(GetFileTimes(notKept).write), Ticks(kOldTimes.write));
     std::string expected = content;
     Put(expected, 4090, kReplacement);
     EXPECT_TRUE(expected == ReadFileBytes(kept));
@@ -490,7 +436,7 @@ TEST_F(ReplaceFiles, KeepTimesPutsTheTimeStampsBack)
 TEST_F(ReplaceFiles, AYesToAFileThatCannotBeRewrittenLeavesItAndItsTimes)
 {
     std::string locked = Write("locked.sav", kPattern);
-    SetTimes(locked, kOldTimes);
+    SetFileTimes(locked, kOldTimes);
     const std::string question = Question(Formatted(kCannotOpen, locked));
     const struct {
         const char *what;
@@ -524,7 +470,7 @@ TEST_F(ReplaceFiles, AYesToAFileThatCannotBeRewrittenLeavesItAndItsTimes)
         ExpectBox(boxes.boxes[1], question, kQuestionBox);
     }
     EXPECT_EQ(kPattern, ReadFileBytes(locked));
-    EXPECT_EQ(Ticks(kOldTimes.write), Ticks(GetTimes(locked).write));
+    EXPECT_EQ(Ticks(kOldTimes.write), Ticks(GetFileTimes(locked).write));
 }
 
 // Saved games past 2 GiB and past 4 GiB (sparse files, made in no time):
@@ -543,22 +489,11 @@ TEST_F(ReplaceFiles, SavedGamesOfAnySize)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.size);
         const std::string path = dir / "big.sav";
-        {
-            HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-            ASSERT_NE(INVALID_HANDLE_VALUE, file);
-            LARGE_INTEGER end;
-            end.QuadPart = c.size;
-            EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file));
-            for (long long offset : c.offsets) {
-                LARGE_INTEGER at;
-                at.QuadPart = offset;
-                DWORD written = 0;
-                EXPECT_TRUE(SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
-                            WriteFile(file, kPattern.data(), kSaveRuleLength, &written, nullptr));
-            }
-            CloseHandle(file);
-        }
-        SetTimes(path, kOldTimes);
+        std::vector<std::pair<long long, std::string>> writes;
+        for (long long offset : c.offsets)
+            writes.push_back({offset, kPattern});
+        ASSERT_TRUE(MakeSparseFile(path, c.size, writes));
+        SetFileTimes(path, kOldTimes);
 
         PromptRecorder boxes;
         bool complete = false;
@@ -566,7 +501,7 @@ TEST_F(ReplaceFiles, SavedGamesOfAnySize)
                                             0, 1, &complete));
         EXPECT_TRUE(complete);
         EXPECT_TRUE(boxes.boxes.empty());
-        EXPECT_EQ(Ticks(kOldTimes.write), Ticks(GetTimes(path).write));
+        EXPECT_EQ(Ticks(kOldTimes.write), Ticks(GetFileTimes(path).write));
 
         // Read back in 1 MiB pieces: zeros but for the replacements.
         HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -632,7 +567,7 @@ TEST_F(ReplaceWalk, EveryMatchingFileIsRewrittenWithItsTimesKept)
     const std::string content = "head" + kPattern + "tail";
     for (const char *name : {"save\\a.SAV", "save\\b.SAV", "save\\c.SAV", "save\\d.TXT"}) {
         Write(name, content);
-        SetTimes(dir / name, kOldTimes);
+        SetFileTimes(dir / name, kOldTimes);
     }
     // A matching sub-directory is passed over without a report.
     MakeDirectories(dir / "save\\e.SAV");
@@ -642,24 +577,24 @@ TEST_F(ReplaceWalk, EveryMatchingFileIsRewrittenWithItsTimesKept)
     EXPECT_TRUE(boxes.boxes.empty());
     for (const char *name : {"save\\a.SAV", "save\\b.SAV", "save\\c.SAV"}) {
         EXPECT_EQ("head" + kReplacement + "tail", ReadFileBytes(dir / name)) << name;
-        EXPECT_EQ(Ticks(kOldTimes.write), Ticks(GetTimes(dir / name).write)) << name;
+        EXPECT_EQ(Ticks(kOldTimes.write), Ticks(GetFileTimes(dir / name).write)) << name;
     }
     EXPECT_EQ(content, ReadFileBytes(dir / "save\\d.TXT"));
     EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, IsExistingDirectory((dir / "save\\e.SAV").c_str()));
 
     // Without keepTimes the rewritten files get new times.
     Write("save\\f.SAV", content);
-    SetTimes(dir / "save\\f.SAV", kOldTimes);
+    SetFileTimes(dir / "save\\f.SAV", kOldTimes);
     EXPECT_EQ(1, Walk("save/*.SAV", 1, 0));
     EXPECT_EQ("head" + kReplacement + "tail", ReadFileBytes(dir / "save\\f.SAV"));
-    EXPECT_GT(Ticks(GetTimes(dir / "save\\f.SAV").write), Ticks(kOldTimes.write));
+    EXPECT_GT(Ticks(GetFileTimes(dir / "save\\f.SAV").write), Ticks(kOldTimes.write));
 }
 
 TEST_F(ReplaceWalk, AFailedFileStopsTheWalkUnlessTheAnswerIsYes)
 {
     for (const char *name : {"save\\a.SAV", "save\\b.SAV", "save\\c.SAV"})
         Write(name, kPattern);
-    std::vector<std::string> order = Enumerate("save\\*.SAV");
+    std::vector<std::string> order = ListFiles(dir / "save\\*.SAV");
     ASSERT_EQ(3u, order.size());
     // The second match in enumeration order is held open.
     std::string lockedPath = dir / ("save\\" + order[1]);

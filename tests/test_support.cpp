@@ -78,34 +78,124 @@ void WriteFileBytes(const std::string &path, const std::string &bytes)
     fclose(file);
 }
 
+bool MakeSparseFile(const std::string &path, long long size,
+                    const std::vector<std::pair<long long, std::string>> &writes)
+{
+    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER end;
+    end.QuadPart = size;
+    bool made = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    for (const auto &write : writes) {
+        LARGE_INTEGER at;
+        at.QuadPart = write.first;
+        DWORD written = 0;
+        made = made && SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
+               WriteFile(file, write.second.data(), static_cast<DWORD>(write.second.size()), &written,
+                         nullptr) &&
+               written == write.second.size();
+    }
+    CloseHandle(file);
+    return made;
+}
+
 bool PathExists(const std::string &path)
 {
     return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void RemoveTree(const std::string &path)
+namespace {
+
+void RemoveWideTree(const std::wstring &path)
 {
-    const std::wstring wide = Wide(path);
-    DWORD attributes = GetFileAttributesW(wide.c_str());
+    DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return;
+    SetFileAttributesW(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(wide.c_str());
+        DeleteFileW(path.c_str());
         return;
     }
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            std::string name = found.cFileName;
-            if (name != "." && name != "..")
-                RemoveTree(path + "\\" + name);
-        } while (FindNextFileA(search, &found));
+            std::wstring name = found.cFileName;
+            if (name != L"." && name != L"..")
+                RemoveWideTree(path + L"\\" + name);
+        } while (FindNextFileW(search, &found));
         FindClose(search);
     }
-    RemoveDirectoryW(wide.c_str());
+    RemoveDirectoryW(path.c_str());
 }
+
+} // namespace
+
+void RemoveTree(const std::string &path)
+{
+    RemoveWideTree(Wide(path));
+}
+
+std::vector<ListedEntry> ListEntries(const std::string &wildcard)
+{
+    std::vector<ListedEntry> entries;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(Wide(wildcard).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return entries;
+    do {
+        std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..")
+            entries.push_back({name, found.dwFileAttributes});
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return entries;
+}
+
+std::vector<std::string> ListFiles(const std::string &wildcard)
+{
+    std::vector<std::string> names;
+    for (const ListedEntry &entry : ListEntries(wildcard))
+        if (!entry.IsDirectory())
+            names.push_back(Narrowed(entry.name));
+    return names;
+}
+
+FileTimes GetFileTimes(const std::string &path)
+{
+    FileTimes times = {};
+    HANDLE file = CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, file) << path;
+    EXPECT_TRUE(GetFileTime(file, &times.creation, &times.access, &times.write));
+    CloseHandle(file);
+    return times;
+}
+
+void SetFileTimes(const std::string &path, const FileTimes &times)
+{
+    HANDLE file = CreateFileW(Wide(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file) << path;
+    EXPECT_TRUE(SetFileTime(file, &times.creation, &times.access, &times.write));
+    CloseHandle(file);
+}
+
+FILETIME TimeOf(WORD year, WORD month, WORD day)
+{
+    SYSTEMTIME system = {year, month, 0, day, 10, 20, 30, 0};
+    FILETIME time;
+    SystemTimeToFileTime(&system, &time);
+    return time;
+}
+
+uint64_t Ticks(const FILETIME &time)
+{
+    return static_cast<uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
+}
+
+const FileTimes kOldTimes = {TimeOf(2001, 2, 3), TimeOf(2002, 3, 4), TimeOf(2003, 4, 5)};
 
 void MakeDirectories(const std::string &path)
 {

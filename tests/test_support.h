@@ -80,7 +80,34 @@ private:
     std::string path_;
 };
 
+// The entries that wildcard matches (a directory's "\\*" for all), in the
+// order the file system delivers them, by their UTF-16 names; "." and ".."
+// left out.
+struct ListedEntry {
+    std::wstring name;
+    DWORD attributes;
+    bool IsDirectory() const { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+};
+std::vector<ListedEntry> ListEntries(const std::string &wildcard);
+// The ANSI names of the files (not directories) among them.
+std::vector<std::string> ListFiles(const std::string &wildcard);
+
+// A file's three time stamps.
+struct FileTimes {
+    FILETIME creation, access, write;
+};
+FileTimes GetFileTimes(const std::string &path);
+void SetFileTimes(const std::string &path, const FileTimes &times);
+FILETIME TimeOf(WORD year, WORD month, WORD day);
+uint64_t Ticks(const FILETIME &time);
+// Times long past that the tests give files, to see them kept or changed.
+extern const FileTimes kOldTimes;
+
 std::string ReadFileBytes(const std::string &path);
+// A file of size bytes, all zero but for what is written at its offsets,
+// made as a sparse file (in no time, whatever its size). False on failure.
+bool MakeSparseFile(const std::string &path, long long size,
+                    const std::vector<std::pair<long long, std::string>> &writes = {});
 void WriteFileBytes(const std::string &path, const std::string &bytes);
 bool PathExists(const std::string &path);
 void RemoveTree(const std::string &path);

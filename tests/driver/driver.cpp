@@ -182,6 +182,7 @@ private:
     bool FirstSight(const std::string &);
     bool TakeSnapshot(const std::string &);
     bool WaitDone(const std::string &);
+    bool WatchDone(const std::string &);
     bool WaitGone(const std::string &);
     bool WaitExit(const std::string &);
     bool Signal(const std::string &path);
@@ -396,6 +397,34 @@ bool Session::WaitDone(const std::string &)
     return WaitFor("wait-done", [this] { return FinishEnabled(); }) && (Snapshot(dialog_), true);
 }
 
+// A window that doesn't answer for 5 s is marked as not responding by
+// Windows. A message sent from another program waits until the dialog
+// answers it (under Wine also past its time-out), so the time between two
+// answers is the time the dialog couldn't answer, plus a poll. The watch
+// starts when the dialog is first seen, so it is the first action.
+bool Session::WatchDone(const std::string &)
+{
+    bool watching = false;
+    DWORD lastAnswer = 0;
+    auto answered = [this, &watching, &lastAnswer] {
+        if (!DialogExists())
+            return false;
+        if (!watching) {
+            watching = true;
+            lastAnswer = GetTickCount();
+        }
+        LRESULT position = 0;
+        if (Send(GetDlgItem(dialog_, IDC_PROGRESS), PBM_GETPOS, 0, 0, &position)) {
+            DWORD now = GetTickCount();
+            if (now - lastAnswer > result_.longestSilence)
+                result_.longestSilence = now - lastAnswer;
+            lastAnswer = now;
+        }
+        return FinishEnabled();
+    };
+    return WaitFor("watch-done", answered) && (Snapshot(dialog_), true);
+}
+
 bool Session::WaitGone(const std::string &)
 {
     return WaitFor("wait-gone", [this] { return exited_ || (dialogSeen_ && !DialogExists()); });
@@ -492,11 +521,17 @@ struct ActionHandler {
 bool Session::RunAction(const std::string &action)
 {
     static const ActionHandler kActions[] = {
-        {"dialog", &Session::FirstSight},  {"snapshot", &Session::TakeSnapshot},
-        {"wait-done", &Session::WaitDone}, {"wait-gone", &Session::WaitGone},
-        {"wait-exit", &Session::WaitExit}, {"signal:", &Session::Signal},
-        {"sleep:", &Session::SleepFor},    {"press-finish", &Session::PressFinish},
-        {"close-box", &Session::CloseBox}, {"escape", &Session::Escape},
+        {"dialog", &Session::FirstSight},
+        {"snapshot", &Session::TakeSnapshot},
+        {"wait-done", &Session::WaitDone},
+        {"watch-done", &Session::WatchDone},
+        {"wait-gone", &Session::WaitGone},
+        {"wait-exit", &Session::WaitExit},
+        {"signal:", &Session::Signal},
+        {"sleep:", &Session::SleepFor},
+        {"press-finish", &Session::PressFinish},
+        {"close-box", &Session::CloseBox},
+        {"escape", &Session::Escape},
     };
     for (const ActionHandler &handler : kActions) {
         const size_t length = strlen(handler.name);

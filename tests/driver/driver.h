@@ -59,6 +59,11 @@ struct DriverOptions {
     //   dialog        wait until the dialog exists; snapshot as first seen
     //   snapshot      snapshot the dialog now
     //   wait-done     wait until its button is enabled; snapshot
+    //   watch-done    wait until the dialog exists and its button is
+    //                 enabled, asking the dialog for its bar's position at
+    //                 every poll from its first sight on and noting the
+    //                 longest time between two answers (longestSilence);
+    //                 snapshot
     //   wait-gone     wait until the dialog no longer exists
     //   press-finish  wait until the button is enabled, press it, wait until
     //                 a box has been answered or the dialog is gone
@@ -86,6 +91,9 @@ struct DriverResult {
     std::vector<BoxRecord> boxes;
     std::vector<DialogSnapshot> snapshots; // those of the actions only, in order
     int exitCode = -1;                     // -1 if the program did not exit in time
+    // The longest time the dialog took to answer, from one answer to the
+    // next, during watch-done (ms).
+    unsigned long longestSilence = 0;
     bool timedOut = false;
     // Empty when the run went as scripted; else every problem, "; "-separated:
     // a box with no answer left (answered No or OK), an action that could not
