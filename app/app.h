@@ -26,6 +26,15 @@ struct ReadRequest {
 int RunProgressDialog(HINSTANCE instance);
 
 // fread performed on the UI thread; for callers on other threads only.
+//
+// The request travels as a thread message, which only this loop serves: a
+// modal loop running on the UI thread meanwhile (a message box, whose loop
+// drops thread messages) would lose it, and the caller would wait for ever.
+// So the rule this code keeps is that no caller issues a request while a box
+// can be open. It holds today because nothing calls this: the process has no
+// other thread. A caller added on another thread must hold to it too, or
+// this must first be moved to a message window, whose messages survive
+// modal loops.
 size_t ReadOnUiThread(void *buffer, size_t elementSize, size_t elementCount, FILE *stream);
 
 // The UI thread's id while RunProgressDialog runs its loop, else 0.

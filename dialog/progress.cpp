@@ -149,7 +149,8 @@ void OnInitDialog(HWND window)
     // default limit of about 30,000 characters so that no line is dropped.
     SendDlgItemMessageA(window, IDC_LOG, EM_SETLIMITTEXT, 0, 0);
     SetDlgItemTextA(window, IDC_FINISH, kFinishButton);
-    SendDlgItemMessageA(window, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, kUpdateStepCount + MirrorCopyCount() + entryCount));
+    SendDlgItemMessageA(window, IDC_PROGRESS, PBM_SETRANGE, 0,
+                        MAKELPARAM(0, kUpdateStepCount + MirrorCopyCount() + entryCount));
     SendDlgItemMessageA(window, IDC_PROGRESS, PBM_SETSTEP, 1, 0);
     SendDlgItemMessageA(window, IDC_PROGRESS, PBM_SETPOS, 0, 0);
     HWND finish = GetDlgItem(window, IDC_FINISH);
@@ -164,7 +165,10 @@ void OnInitDialog(HWND window)
 
 void OnClose(HWND window)
 {
-    if (!updateFailed && !updateDone && !AskYesNo(kCancelQuestion))
+    // The chain runs on under the cancel question, and a step that fails
+    // meanwhile closes the dialog (taking the question with it): then there
+    // is nothing left to close, whatever the answer.
+    if (!updateFailed && !updateDone && (!AskYesNo(kCancelQuestion) || !IsWindow(window)))
         return;
     DestroyWindow(window);
     DialogWindow = nullptr;

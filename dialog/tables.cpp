@@ -85,7 +85,7 @@ static_assert(sizeof kBytePatchRecords / sizeof kBytePatchRecords[0] == kBytePat
               "500 records in all");
 
 // Message, target entry, operation, byte table and its records, next message.
-const UpdateStep kUpdateSteps[kUpdateStepCount] = {
+constexpr UpdateStep kUpdateSteps[kUpdateStepCount] = {
     {WM_APP + 1, 0, StepOperation::RegistryEntries, nullptr, 0, WM_APP + 2},
     {WM_APP + 2, 3, StepOperation::ExtractChunk, nullptr, 0, WM_APP + 3},
     {WM_APP + 3, 1, StepOperation::BytePatches, kBytePatchRecords + kTableA, 19, WM_APP + 4},
@@ -123,3 +123,35 @@ const UpdateStep kUpdateSteps[kUpdateStepCount] = {
     {WM_APP + 10, 34, StepOperation::BytePatches, kBytePatchRecords + kLes01Dsc, 1, MSG_SAVE_STEP},
 };
 // clang-format on
+
+namespace {
+
+// Each step posts the message of the step after it, the last one the first
+// save step; the first step's message is the one the dialog posts.
+constexpr bool ChainIsLinked()
+{
+    for (unsigned i = 0; i + 1 < kUpdateStepCount; ++i)
+        if (kUpdateSteps[i].next != kUpdateSteps[i + 1].message)
+            return false;
+    return kUpdateSteps[0].message == MSG_FIRST_STEP &&
+           kUpdateSteps[kUpdateStepCount - 1].next == MSG_SAVE_STEP;
+}
+static_assert(ChainIsLinked(), "every step's next message is the next step's own");
+
+// No step's message is one of the dialog's own or another step's.
+constexpr bool MessagesAreDistinct()
+{
+    for (unsigned i = 0; i < kUpdateStepCount; ++i) {
+        const UINT message = kUpdateSteps[i].message;
+        if (message == MSG_LOG_APPEND || message == MSG_SAVE_STEP || message == MSG_COPY_STEP ||
+            message == MSG_UPDATE_DONE || message < WM_APP || message > 0xBFFF)
+            return false;
+        for (unsigned j = 0; j < i; ++j)
+            if (kUpdateSteps[j].message == message)
+                return false;
+    }
+    return true;
+}
+static_assert(MessagesAreDistinct(), "the chain's messages are its own");
+
+} // namespace

@@ -101,7 +101,7 @@ size_t LongestTail()
 // twice once that directory is entered; the device namespaces ("\\?\",
 // "\\.\") take the paths built behind them literally, with no "." or ".." or
 // "/" resolved.
-bool IsUsableDirectory(const char *path)
+bool IsAbsoluteOutsideDevices(const char *path)
 {
     bool drive = ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
                  path[1] == ':' && IsSeparator(path[2]);
@@ -147,10 +147,12 @@ void Normalize(const char *path, char *out)
 }
 
 // True when Windows resolves path to the folder written there, letter case,
-// '/' and repeated or trailing separators aside. path fits MAX_PATH.
+// '/' and repeated or trailing separators aside, within MAX_PATH.
 bool ResolvesToItself(const char *path)
 {
     char resolved[MAX_PATH], written[MAX_PATH], full[MAX_PATH];
+    if (strlen(path) >= MAX_PATH)
+        return false;
     DWORD length = GetFullPathNameA(path, MAX_PATH, full, nullptr);
     if (length == 0 || length >= MAX_PATH)
         return false;
@@ -158,6 +160,15 @@ bool ResolvesToItself(const char *path)
     Normalize(path, written);
     return strcmp(resolved, written) == 0;
 }
+
+} // namespace
+
+bool IsUsableDirectory(const char *path)
+{
+    return IsAbsoluteOutsideDevices(path) && HasPlainNames(path) && ResolvesToItself(path);
+}
+
+namespace {
 
 // "PATH" in the ANSI code page as a new heap string (the caller frees it), or
 // null after the box that says why not.
@@ -167,22 +178,24 @@ char *ReadGameDirectory()
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS)
         return ShowError(kNotInstalled), nullptr;
 
+    // The key is closed before any box.
     DWORD type = 0;
     DWORD size = 0;
     if (RegQueryValueExW(key.Get(), kGamePathValueW, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
         type != REG_SZ || size == 0 || size > kLargestPathValue)
-        return ShowError(kNotInstalled), nullptr;
+        return key.Close(), ShowError(kNotInstalled), nullptr;
 
-    // Room for a terminator of our own, for a value stored without one.
-    HeapMemory value(calloc(size + sizeof(wchar_t), 1));
+    // A value stored without its terminator is read to its size.
+    HeapMemory value(calloc(size, 1));
     if (!value)
-        return ShowError(kOutOfMemory), nullptr;
+        return key.Close(), ShowError(kOutOfMemory), nullptr;
     DWORD read = size;
-    if (RegQueryValueExW(key.Get(), kGamePathValueW, nullptr, &type, reinterpret_cast<BYTE *>(value.Get()),
-                         &read) != ERROR_SUCCESS ||
-        type != REG_SZ)
-        return ShowError(kRegistryUnreadable), nullptr;
+    bool readAgain = RegQueryValueExW(key.Get(), kGamePathValueW, nullptr, &type,
+                                      reinterpret_cast<BYTE *>(value.Get()), &read) == ERROR_SUCCESS &&
+                     type == REG_SZ;
     key.Close();
+    if (!readAgain)
+        return ShowError(kRegistryUnreadable), nullptr;
 
     const wchar_t *wide = reinterpret_cast<const wchar_t *>(value.Get());
     size_t wideLength = wcsnlen(wide, read / sizeof(wchar_t));
@@ -238,7 +251,7 @@ int LocateGameAndBuildPaths()
         return ShowError(kOutOfMemory);
 
     const char *path = directory.Get();
-    if (!IsUsableDirectory(path) || !HasPlainNames(path) || !ResolvesToItself(path) || _chdir(path) != 0)
+    if (!IsUsableDirectory(path) || _chdir(path) != 0)
         return ShowErrorF(kDirectoryNotFound, path);
 
     memcpy(entryStart, start, sizeof start);
@@ -296,8 +309,8 @@ wchar_t *MirrorOf(const char *directory)
         return nullptr;
     const wchar_t *rest = reinterpret_cast<const wchar_t *>(tail.Get());
     size_t localLength = wcslen(local), restLength = wcslen(rest);
-    wchar_t *mirror = static_cast<wchar_t *>(
-        malloc((localLength + wcslen(kStore) + restLength + 1) * sizeof(wchar_t)));
+    wchar_t *mirror =
+        static_cast<wchar_t *>(malloc((localLength + wcslen(kStore) + restLength + 1) * sizeof(wchar_t)));
     if (!mirror)
         return nullptr;
     wcscpy(mirror, local);

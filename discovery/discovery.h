@@ -28,6 +28,14 @@ extern char *TargetPathTable;
 // directory. 1 on success; 0 after an error box, with nothing allocated.
 int LocateGameAndBuildPaths();
 
+// Whether the update can use path as the game folder: an absolute path on a
+// drive ("C:\...") or a network share ("\\server\share\..."), outside the
+// device namespaces ("\\?\", "\\.\"), that Windows resolves to the folder
+// written there (no name "." or "..", none ending in a dot or a space; '/',
+// repeated separators, a separator at the end and letter case aside).
+// Whether it exists is not asked.
+bool IsUsableDirectory(const char *path);
+
 // Full path of entry 1 to 35, or the installation directory for entry 0. Only
 // valid while the table is built.
 const char *TargetPath(unsigned entry);

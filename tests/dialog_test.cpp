@@ -36,6 +36,43 @@ struct WaitingRecorder : PromptRecorder {
     static inline WaitingRecorder *self_ = nullptr;
 };
 
+// Boxes that are modal as real ones are: while one is open, its own loop
+// dispatches what is posted meanwhile, so the chain runs on under it. A box
+// closes once nothing is left to dispatch or its owner is gone; a question
+// is then answered Yes, anything else OK. A quit met meanwhile is handed on,
+// as a modal loop does.
+class ModalRecorder {
+public:
+    ModalRecorder()
+    {
+        self_ = this;
+        MessageBoxCall = Show;
+    }
+    ~ModalRecorder()
+    {
+        MessageBoxCall = MessageBoxA;
+        self_ = nullptr;
+    }
+    std::vector<RecordedBox> boxes;
+
+private:
+    static int WINAPI Show(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
+    {
+        self_->boxes.push_back({owner, text, caption, type});
+        MSG message;
+        while ((!owner || IsWindow(owner)) && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(message.wParam));
+                break;
+            }
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        return (type & 0xF) == MB_YESNO ? IDYES : IDOK;
+    }
+    static inline ModalRecorder *self_ = nullptr;
+};
+
 class Dialog : public testing::Test {
 protected:
     void SetUp() override
@@ -168,6 +205,29 @@ TEST_F(Dialog, TheCloseBoxAsksWhileTheUpdateRuns)
     EXPECT_EQ(0, DrainQueue());
 }
 
+// The chain runs on under the cancel question, and a step that fails there
+// (the registry step, without the game's key) shows its error over the
+// question and closes the dialog, taking the question with it: the dialog
+// ends once, with exit code 0, and nothing asks again, even when the answer
+// that comes last is Yes.
+TEST_F(Dialog, AStepThatFailsUnderTheCancelQuestionClosesTheDialogOnce)
+{
+    Create();
+    DeleteRegistryKey(kGameKeyPath);
+    PostMessageA(window_, MSG_FIRST_STEP, 0, 0);
+    ModalRecorder boxes;
+    EXPECT_EQ(TRUE, ProgressDialogProc(window_, WM_CLOSE, 0, 0));
+    ASSERT_EQ(2u, boxes.boxes.size());
+    ExpectBox(boxes.boxes[0], kCancelQuestion, kQuestionBox);
+    ExpectBox(boxes.boxes[1], kRegistryCannotModify, kErrorBox);
+    EXPECT_EQ(window_, boxes.boxes[1].owner);
+    EXPECT_EQ(1, updateFailed);
+    EXPECT_FALSE(IsWindow(window_));
+    EXPECT_EQ(nullptr, DialogWindow);
+    EXPECT_EQ(0, DrainQueue());
+    EXPECT_EQ(2u, boxes.boxes.size());
+}
+
 TEST_F(Dialog, OnlyTheButtonCloses)
 {
     Create();
@@ -228,9 +288,8 @@ TEST_F(Dialog, ReadRequestsOfOtherThreads)
     // while the updater's first step reports a missing registry key; the
     // report waits until the request is queued, so it is served before the
     // dialog closes.
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kGameKeyPath);
-    HKEY key;
-    ASSERT_NE(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, KEY_READ, &key));
+    DeleteRegistryKey(kGameKeyPath);
+    ASSERT_FALSE(RegistryKeyExists(kGameKeyPath));
     HANDLE queued = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     size_t rest = 0;
     DWORD servedBy = 0;
@@ -242,7 +301,7 @@ TEST_F(Dialog, ReadRequestsOfOtherThreads)
         rest = ReadOnUiThread(buffer, 2, 8, file); // three whole elements remain
     });
     WaitingRecorder waiting(queued);
-    RunProgressDialog(module_);
+    EXPECT_EQ(0, RunProgressDialog(module_)) << "a stopped update";
     worker.join();
     CloseHandle(queued);
     EXPECT_EQ(std::vector<UINT>{kErrorBox}, waiting.types) << "the failed step closes without a question";
@@ -255,6 +314,26 @@ TEST_F(Dialog, ReadRequestsOfOtherThreads)
     std::thread([&] { got = ReadOnUiThread(buffer, 1, 4, file); }).join();
     EXPECT_EQ(0u, got);
     fclose(file);
+}
+
+// The loop's result: 1 when the dialog ends after the finished state. The
+// chain can't run to its end here (there is no installation), so the
+// finished state is posted while the first step reports its failure, as if
+// the chain had ended just then.
+int WINAPI FinishWhileReporting(HWND owner, LPCSTR, LPCSTR, UINT)
+{
+    PostMessageA(owner, MSG_UPDATE_DONE, 0, 0);
+    return IDOK;
+}
+
+TEST_F(Dialog, TheLoopSaysWhetherTheUpdateFinished)
+{
+    DeleteRegistryKey(kGameKeyPath);
+    MessageBoxCall = FinishWhileReporting;
+    EXPECT_EQ(1, RunProgressDialog(module_));
+    MessageBoxCall = MessageBoxA;
+    EXPECT_EQ(1, updateDone);
+    EXPECT_EQ(nullptr, DialogWindow);
 }
 
 } // namespace

@@ -14,34 +14,21 @@ protected:
         char cwd[MAX_PATH];
         GetCurrentDirectoryA(MAX_PATH, cwd);
         savedDirectory_ = cwd;
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kGameKeyPath);
+        DeleteRegistryKey(kGameKeyPath);
     }
     void TearDown() override
     {
         ReleaseTargetPathTable();
         SetCurrentDirectoryA(savedDirectory_.c_str());
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kGameKeyPath);
+        DeleteRegistryKey(kGameKeyPath);
     }
 
     // Stores "PATH" with exactly the given bytes and type.
     static void SetPathValue(const std::string &bytes, DWORD type = REG_SZ)
     {
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, nullptr, 0,
-                                                 KEY_ALL_ACCESS, nullptr, &key, nullptr));
-        ASSERT_EQ(ERROR_SUCCESS,
-                  RegSetValueExA(key, kGamePathValue, 0, type, reinterpret_cast<const BYTE *>(bytes.data()),
-                                 static_cast<DWORD>(bytes.size())));
-        RegCloseKey(key);
+        WriteRegistryValue(kGameKeyPath, kGamePathValue, {true, type, bytes});
     }
     static void SetPath(const std::string &directory) { SetPathValue(directory + std::string(1, '\0')); }
-
-    static std::string CurrentDirectory()
-    {
-        char cwd[MAX_PATH];
-        GetCurrentDirectoryA(MAX_PATH, cwd);
-        return cwd;
-    }
 
     // Runs discovery expecting one error box with text; checks the table is gone.
     static void ExpectRefused(const std::string &text)
@@ -126,10 +113,8 @@ TEST_F(Discovery, AcceptsAValueStoredWithoutItsTerminator)
 TEST_F(Discovery, RefusesAMissingKeyOrValue)
 {
     ExpectRefused(kNotInstalled);
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                             nullptr, &key, nullptr));
-    RegCloseKey(key);
+    WriteRegistryValue(kGameKeyPath, kGamePathValue, {});
+    ASSERT_TRUE(RegistryKeyExists(kGameKeyPath));
     ExpectRefused(kNotInstalled);
 }
 
@@ -220,6 +205,41 @@ TEST_F(Discovery, AcceptsTheFormsWindowsEntersAsWritten)
         EXPECT_EQ(0, _stricmp(c.entered.c_str(), CurrentDirectory().c_str())) << CurrentDirectory();
         ReleaseTargetPathTable();
     }
+}
+
+// Which folder names the update can use, whether or not they exist: a row
+// each. A network path is one; a device namespace, a relative path and any
+// name that Windows would resolve to another folder are not.
+TEST(DiscoveryPaths, WhichFolderNamesTheUpdateCanUse)
+{
+    const struct {
+        const char *path;
+        bool usable;
+    } rows[] = {
+        {"C:\\Gry\\game", true},
+        {"c:/Gry/game", true},
+        {"C:\\Gry\\\\game\\", true},
+        {"C:\\100% gry\\Łódź", true},
+        {"\\\\server\\share\\Gry\\game", true},
+        {"//server/share/Gry", true},
+        {"\\\\server\\share", true},
+        {"C:\\Gry\\game.", false},
+        {"C:\\Gry\\game ", false},
+        {"C:\\Gry. \\game", false},
+        {"C:\\Gry\\.\\game", false},
+        {"C:\\Gry\\..\\game", false},
+        {"C:\\Gry\\...", false},
+        {"\\\\server\\share\\..\\other", false},
+        {"\\\\?\\C:\\Gry", false},
+        {"\\\\.\\C:\\Gry", false},
+        {"C:Gry", false},
+        {"\\Gry", false},
+        {"Gry", false},
+        {"", false},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(row.usable, IsUsableDirectory(row.path)) << row.path;
+    EXPECT_FALSE(IsUsableDirectory(("C:\\" + std::string(300, 'x')).c_str())) << "past MAX_PATH";
 }
 
 } // namespace

@@ -24,9 +24,7 @@ namespace {
 TEST(ProgressDialog, OpensCentredCloseBoxAsksEscDoesNothing)
 {
     constexpr unsigned kSaves = 3000;
-    GameKeyGuard key;
-    Installation installation(kSaves);
-    key.Install(installation.Directory());
+    InstalledGame installation(kSaves);
 
     DriverResult result =
         RunUpdater({"yes", "no", "yes"}, {"dialog", "close-box", "snapshot", "escape", "sleep:1000",

@@ -70,31 +70,17 @@ int RunAndWait(const std::string &path, const std::string &arguments = "")
 // on to the end, and nothing brings the file back.
 TEST(Faults, ASavedGameThatVanishesIsAQuestion)
 {
-    GameKeyGuard key;
-    Installation installation(2);
-    key.Install(installation.Directory());
-    const std::string gone = installation.Path(installation.SaveOrder()[0]);
-
-    DriverResult result = RunUpdater({"yes", "yes"}, {"dialog", "wait-done", "press-finish", "wait-exit"}, "",
-                                     DIST_EXE, [&](const BoxRecord &) {
-                                         // The first box is the confirmation.
-                                         DeleteFileA(gone.c_str());
-                                     });
+    InstalledGame game(2);
+    const std::string gone = game.SaveOrder()[0];
+    RunOptions options;
+    // The first box is the confirmation.
+    options.beforeAnswer = [&](const BoxRecord &) { game.Vanish(gone); };
+    DriverResult result = RunScripted({"yes", "yes"}, kToTheEnd, options);
     SCOPED_TRACE(Transcript(result));
-    EXPECT_EQ(result.error, "");
-    EXPECT_EQ(result.exitCode, 0);
     ASSERT_EQ(result.boxes.size(), 2u);
-    ExpectBoxOverDialog(result.boxes[1], Formatted(kCannotOpen, gone) + kContinueSuffix, "yes,no",
+    ExpectBoxOverDialog(result.boxes[1], Formatted(kCannotOpen, game.Path(gone)) + kContinueSuffix, "yes,no",
                         static_cast<int>(kUpdateStepCount));
-
-    installation.Skip(installation.SaveOrder()[0]);
-    const DialogSnapshot &done = result.snapshots.back();
-    EXPECT_EQ(done.status, kStatusDone);
-    EXPECT_EQ(done.position, static_cast<int>(kUpdateStepCount + 2));
-    EXPECT_EQ(done.log, installation.ExpectedLog(kUpdateStepCount, 2));
-    Tree expected = installation.Expected(kUpdateStepCount, 2);
-    expected.erase(installation.SaveOrder()[0]);
-    ExpectTree(installation.Directory(), expected);
+    ExpectCompletedUpdate(result, game);
 }
 
 // No room left on the disk while the menu-text file is written (the
@@ -106,17 +92,13 @@ TEST(Faults, NoRoomForTheMenuText)
 {
     if (SmallDisk().empty())
         GTEST_SKIP() << "VP_SMALL_DISK names no small disk (scripts/test mounts one)";
-    GameKeyGuard key;
-    Installation installation(1, "Vendrake II PL", SmallDisk());
-    key.Install(installation.Directory());
+    InstalledGame installation(1, "Vendrake II PL", SmallDisk());
     ASSERT_EQ(20u, ReadFileBytes(MENU_TEXT).size() / 4096);
     TempDir filler(SmallDisk());
     DiskFiller full(filler.Path(), 20 * 4096);
 
-    DriverResult result = RunUpdater({"yes", "ok"}, {"dialog", "wait-gone", "wait-exit"});
+    DriverResult result = RunScripted({"yes", "ok"}, kUntilClosed);
     SCOPED_TRACE(Transcript(result));
-    EXPECT_EQ(result.error, "");
-    EXPECT_EQ(result.exitCode, 0);
     ASSERT_EQ(result.boxes.size(), 2u) << "no cancel question after the failure";
     ExpectBoxOverDialog(result.boxes[1], Formatted(kCannotWrite, installation.TargetPath(kEntryMenuText)),
                         "ok", 1);
@@ -139,7 +121,7 @@ TEST(Faults, PathsAtTheLimit)
     const size_t directoryLength = MAX_PATH - 1 - 1 - longest;
     const std::string lead = "Gry Łódź\\";
     const size_t padding = directoryLength - probe.Path().size() - 1 - lead.size();
-    Installation installation(1, lead + std::string(padding, 'd'));
+    InstalledGame installation(1, lead + std::string(padding, 'd'));
     ASSERT_EQ(installation.Directory().size(), directoryLength);
     const size_t saveRoom = MAX_PATH - 1 - installation.Path("save\\").size();
     const std::string fits = std::string(saveRoom - 4, 'f') + ".SAV";
@@ -149,24 +131,15 @@ TEST(Faults, PathsAtTheLimit)
     installation.LeaveOut("save\\" + tooLong);
     ASSERT_EQ(installation.Path("save\\" + fits).size(), static_cast<size_t>(MAX_PATH - 1));
     ASSERT_TRUE(PathExists(installation.Path("save\\" + tooLong)));
-    GameKeyGuard key;
-    key.Install(installation.Directory());
 
-    DriverResult result = RunUpdater({"yes", "yes"}, {"dialog", "wait-done", "press-finish", "wait-exit"});
+    DriverResult result = RunScripted({"yes", "yes"}, kToTheEnd);
     SCOPED_TRACE(Transcript(result));
-    EXPECT_EQ(result.error, "");
-    EXPECT_EQ(result.exitCode, 0);
     ASSERT_EQ(result.boxes.size(), 2u);
     ExpectBox(result.boxes[0],
               Formatted(kBadFileName2, installation.Path("save\\"), tooLong) + kContinueSuffix, "yes,no",
               "none");
     EXPECT_EQ(result.boxes[1].text, Formatted(kConfirmUpdate, installation.Directory()));
-
-    const DialogSnapshot &done = result.snapshots.back();
-    EXPECT_EQ(done.status, kStatusDone);
-    EXPECT_EQ(done.position, static_cast<int>(kUpdateStepCount + 2));
-    EXPECT_EQ(done.log, installation.ExpectedLog(kUpdateStepCount, 2));
-    ExpectTree(installation.Directory(), installation.Expected(kUpdateStepCount, 2));
+    ExpectCompletedUpdate(result, installation);
 }
 
 // An updater elsewhere does the whole update: one signed as the build made
@@ -190,17 +163,14 @@ TEST(Faults, AnUpdaterElsewhereDoesTheWholeUpdate)
                  {"in a folder named outside the code page", "", inFolder}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        GameKeyGuard key;
-        Installation installation(1);
-        key.Install(installation.Directory());
-        DriverResult result = RunUpdater({"yes"}, {"dialog", "wait-done", "press-finish", "wait-exit"}, "",
-                                         c.exe, {}, c.wideExe);
+        InstalledGame installation(1);
+        RunOptions options;
+        options.exe = c.exe;
+        options.wideExe = c.wideExe;
+        DriverResult result = RunScripted({"yes"}, kToTheEnd, options);
         SCOPED_TRACE(Transcript(result));
-        EXPECT_EQ(result.error, "");
-        EXPECT_EQ(result.exitCode, 0);
         EXPECT_EQ(result.boxes.size(), 1u);
-        EXPECT_EQ(result.snapshots.back().status, kStatusDone);
-        ExpectTree(installation.Directory(), installation.Expected(kUpdateStepCount, 1));
+        ExpectCompletedUpdate(result, installation);
     }
 }
 
@@ -208,14 +178,11 @@ TEST(Faults, AnUpdaterElsewhereDoesTheWholeUpdate)
 // works like a normal value.
 TEST(Faults, APathValueWithoutTerminator)
 {
-    GameKeyGuard key;
-    Installation installation(1);
-    key.Install(installation.Directory());
+    InstalledGame installation(1);
     ASSERT_TRUE(StoreWideString(HKEY_LOCAL_MACHINE, kGameKeyPath, UpdaterView(), "PATH",
                                 Widened(installation.Directory())));
-    DriverResult result = RunUpdater({"no"}, {"wait-exit"});
+    DriverResult result = RunScripted({"no"}, {"wait-exit"});
     SCOPED_TRACE(Transcript(result));
-    EXPECT_EQ(result.error, "");
     ASSERT_EQ(result.boxes.size(), 1u);
     ExpectBox(result.boxes[0], Formatted(kConfirmUpdate, installation.Directory()), "yes,no", "none");
     ExpectTree(installation.Directory(), installation.Original());
@@ -247,15 +214,13 @@ TEST(Faults, APlantedLibraryBesideTheUpdaterIsNotLoaded)
     EXPECT_EQ(RunAndWait(downloads / "load.exe", " --restricted"), 0);
     EXPECT_FALSE(PathExists(mark)) << "after the search is restricted, the planted library was loaded";
 
-    GameKeyGuard key;
-    Installation installation(0);
-    key.Install(installation.Directory());
-    DriverResult result =
-        RunUpdater({"yes"}, {"dialog", "wait-done", "press-finish", "wait-exit"}, "", updater);
+    InstalledGame installation(0);
+    RunOptions options;
+    options.exe = updater;
+    DriverResult result = RunScripted({"yes"}, kToTheEnd, options);
     SCOPED_TRACE(Transcript(result));
-    EXPECT_EQ(result.error, "");
-    ASSERT_EQ(result.snapshots.size(), 2u);
-    EXPECT_EQ(result.snapshots[1].status, kStatusDone) << "the progress bar class is registered";
+    // The progress bar class is registered.
+    ExpectCompletedUpdate(result, installation);
     EXPECT_FALSE(PathExists(mark)) << "the updater loaded the planted library";
 }
 
@@ -275,9 +240,7 @@ TEST(Faults, AGameFileThatCannotBeOpenedStopsTheChain)
     const unsigned stepsDone = StepsBefore(kEntryMiss05);
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        GameKeyGuard key;
-        Installation installation(kSaves);
-        key.Install(installation.Directory());
+        InstalledGame installation(kSaves);
         const std::string target = installation.TargetPath(kEntryMiss05);
         Tree expected = installation.Expected(stepsDone, 0);
         if (c.cause != kHeldOpen) {
@@ -289,11 +252,9 @@ TEST(Faults, AGameFileThatCannotBeOpenedStopsTheChain)
         }
 
         std::unique_ptr<HeldOpen> game(c.cause == kHeldOpen ? new HeldOpen(target) : nullptr);
-        DriverResult result = RunUpdater({"yes", "ok"}, {"dialog", "wait-gone", "wait-exit"});
+        DriverResult result = RunScripted({"yes", "ok"}, kUntilClosed);
         game.reset();
         SCOPED_TRACE(Transcript(result));
-        EXPECT_EQ(result.error, "");
-        EXPECT_EQ(result.exitCode, 0);
         ASSERT_EQ(result.boxes.size(), 2u) << "no cancel question after the failure";
         ExpectBoxOverDialog(result.boxes[1], Formatted(kCannotOpen, target), "ok",
                             static_cast<int>(stepsDone));

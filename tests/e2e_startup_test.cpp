@@ -15,35 +15,24 @@ namespace {
 // command line change nothing.
 TEST(StartUp, NoLeavesEverythingAsItWasWithAndWithoutArguments)
 {
-    GameKeyGuard key;
-    Installation installation(2);
-    key.Install(installation.Directory());
-    const std::string question = Formatted(kConfirmUpdate, installation.Directory());
-    const std::vector<std::string> expectedLines = {ExpectedBoxLine(question, "yes,no", "none", "no"),
-                                                    "exit 0"};
-
-    DriverResult plain = RunUpdater({"no"}, {"wait-exit"});
-    DriverResult withArguments = RunUpdater({"no"}, {"wait-exit"}, "/S --silent \"C:\\Inny katalog\" -y 1");
-
-    for (const DriverResult *result : {&plain, &withArguments}) {
-        SCOPED_TRACE(Transcript(*result));
-        EXPECT_EQ(result->error, "");
-        EXPECT_FALSE(result->timedOut);
-        EXPECT_EQ(result->exitCode, 0);
-        ASSERT_EQ(result->boxes.size(), 1u);
-        ExpectBox(result->boxes[0], question, "yes,no", "none");
-        EXPECT_FALSE(result->boxes[0].dialogSeen);
-        EXPECT_EQ(result->lines, expectedLines);
+    InstalledGame game(2);
+    const std::string question = Formatted(kConfirmUpdate, game.Directory());
+    RunOptions withArguments;
+    withArguments.arguments = "/S --silent \"C:\\Inny katalog\" -y 1";
+    for (const RunOptions &options : {RunOptions(), withArguments}) {
+        DriverResult result = RunScripted({"no"}, {"wait-exit"}, options);
+        SCOPED_TRACE(Transcript(result));
+        EXPECT_EQ(result.lines,
+                  (std::vector<std::string>{ExpectedBoxLine(question, "yes,no", "none", "no"), "exit 0"}));
     }
 
-    EXPECT_TRUE(ReadTree(installation.Directory()) == installation.Original())
-        << "the installation changed after No";
-    for (const std::string &save : installation.SaveOrder())
-        EXPECT_EQ(Ticks(GetFileTimes(installation.Path(save)).write), Ticks(kOldTimes.write)) << save;
+    EXPECT_TRUE(ReadTree(game.Directory()) == game.Original()) << "the installation changed after No";
+    for (const std::string &save : game.SaveOrder())
+        EXPECT_EQ(Ticks(GetFileTimes(game.Path(save)).write), Ticks(kOldTimes.write)) << save;
     EXPECT_FALSE(ReadGameValue("Guid").present);
     RegistryValue path = ReadGameValue("PATH");
     EXPECT_EQ(path.type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(path.data, installation.Directory() + '\0');
+    EXPECT_EQ(path.data, game.Directory() + '\0');
 }
 
 // Each refusal ends the run with its error box (no owner) and exit code 0,
@@ -56,9 +45,9 @@ TEST(StartUp, NoLeavesEverythingAsItWasWithAndWithoutArguments)
 // updater: discovery's refusal comes first.
 TEST(StartUp, RefusalsComeBeforeTheQuestionAndChangeNothing)
 {
-    GameKeyGuard key;
     TempDir temp, copies;
-    Installation installation(1);
+    InstalledGame installation(1);
+    GameKeyGuard &key = installation.Key();
     const std::string game = installation.Directory();
     const std::string missing = temp / "Gry Łódź\\Vendrake II PL";
 
@@ -137,7 +126,9 @@ TEST(StartUp, RefusalsComeBeforeTheQuestionAndChangeNothing)
             ASSERT_TRUE(StoreWideString(HKEY_LOCAL_MACHINE, kGameKeyPath, UpdaterView(), "PATH", c.widePath));
         else
             WriteGameValue("PATH", {true, REG_SZ, c.path});
-        DriverResult result = RunUpdater({"ok"}, {"wait-exit"}, "", c.exe);
+        RunOptions options;
+        options.exe = c.exe;
+        DriverResult result = RunUpdater({"ok"}, {"wait-exit"}, options);
         SCOPED_TRACE(Transcript(result));
         ExpectRefusedAtStart(result, c.message);
         EXPECT_EQ(!c.removeKey, GameKeyExists()) << "the key was created";

@@ -36,59 +36,6 @@ REGSAM UpdaterView()
     return type == SCS_64BIT_BINARY ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
 }
 
-bool GameKeyExists()
-{
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, KEY_QUERY_VALUE | UpdaterView(), &key) !=
-        ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
-RegistryValue ReadGameValue(const char *name)
-{
-    RegistryValue value;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, KEY_QUERY_VALUE | UpdaterView(), &key) !=
-        ERROR_SUCCESS)
-        return value;
-    DWORD size = 0;
-    if (RegQueryValueExA(key, name, nullptr, &value.type, nullptr, &size) == ERROR_SUCCESS) {
-        value.data.resize(size);
-        if (RegQueryValueExA(key, name, nullptr, &value.type, reinterpret_cast<BYTE *>(&value.data[0]),
-                             &size) == ERROR_SUCCESS) {
-            value.present = true;
-            value.data.resize(size);
-        }
-    }
-    RegCloseKey(key);
-    return value;
-}
-
-namespace {
-
-void RemoveGameKey()
-{
-    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kGameKeyPath, UpdaterView(), 0);
-}
-
-} // namespace
-
-void WriteGameValue(const char *name, const RegistryValue &value)
-{
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, nullptr, 0, KEY_SET_VALUE | UpdaterView(),
-                              nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    if (value.present)
-        RegSetValueExA(key, name, 0, value.type, reinterpret_cast<const BYTE *>(value.data.data()),
-                       static_cast<DWORD>(value.data.size()));
-    else
-        RegDeleteValueA(key, name);
-    RegCloseKey(key);
-}
-
 GameKeyGuard::GameKeyGuard()
     : existed_(GameKeyExists()), path_(ReadGameValue("PATH")), guid_(ReadGameValue("Guid"))
 {
@@ -97,7 +44,7 @@ GameKeyGuard::GameKeyGuard()
 GameKeyGuard::~GameKeyGuard()
 {
     if (!existed_) {
-        RemoveGameKey();
+        Remove();
         return;
     }
     WriteGameValue("PATH", path_);
@@ -112,7 +59,7 @@ void GameKeyGuard::Install(const std::string &directory)
 
 void GameKeyGuard::Remove()
 {
-    RemoveGameKey();
+    DeleteRegistryKey(kGameKeyPath, UpdaterView());
 }
 
 // ---------------------------------------------------------------------------
@@ -254,6 +201,13 @@ void Installation::ReadSaveOrder()
         saveOrder_.push_back("save\\" + name);
 }
 
+void Installation::Vanish(const std::string &relative)
+{
+    Skip(relative);
+    original_.erase(relative);
+    DeleteFileA(Path(relative).c_str());
+}
+
 void Installation::LeaveOut(const std::string &relative)
 {
     saveOrder_.erase(std::remove(saveOrder_.begin(), saveOrder_.end(), relative), saveOrder_.end());
@@ -295,10 +249,9 @@ std::string Installation::ExpectedLog(unsigned steps, unsigned saves) const
     return log;
 }
 
-// A saved game of three blocks and a bit: the two-field "Procesor" at the
-// start, across the first 4,096-byte boundary and twice back to back, and two
-// near misses that stay as they are. The filler is lower case, so it can't
-// form a match by itself.
+// A saved game of some 12 KiB: the two-field "Procesor" at the start, at
+// 4,089 and twice back to back, and two near misses that stay as they are.
+// The filler is lower case, so it can't form a match by itself.
 void Installation::MakeSavedGame(const std::string &relative, unsigned index)
 {
     std::string original(3 * 4096 + 500, '\0');
@@ -358,19 +311,21 @@ std::string Transcript(const DriverResult &result)
     return text;
 }
 
+const std::vector<std::string> kToTheEnd = {"dialog", "wait-done", "press-finish", "wait-exit"};
+const std::vector<std::string> kUntilClosed = {"dialog", "wait-gone", "wait-exit"};
+
 DriverResult RunUpdater(const std::vector<std::string> &answers, const std::vector<std::string> &actions,
-                        const std::string &arguments, const std::string &exe,
-                        std::function<void(const BoxRecord &)> beforeAnswer, const std::wstring &wideExe)
+                        const RunOptions &run)
 {
     // The updater starts in an empty folder of its own, which must stay empty:
     // it writes nothing outside the installation, not even where it starts.
     TempDir start;
     DriverOptions options;
-    options.beforeAnswer = std::move(beforeAnswer);
+    options.beforeAnswer = run.beforeAnswer;
     options.workingDirectory = start.Path();
-    options.exe = exe;
-    options.wideExe = wideExe;
-    options.arguments = arguments;
+    options.exe = run.exe;
+    options.wideExe = run.wideExe;
+    options.arguments = run.arguments;
     options.answers = answers;
     options.actions = actions;
     // A run takes well under a minute; one that doesn't end (an update that
@@ -383,6 +338,17 @@ DriverResult RunUpdater(const std::vector<std::string> &answers, const std::vect
     // E2E_TRANSCRIPTS=1 shows every run, also those that pass.
     if (getenv("E2E_TRANSCRIPTS"))
         printf("%s", Transcript(result).c_str());
+    return result;
+}
+
+DriverResult RunScripted(const std::vector<std::string> &answers, const std::vector<std::string> &actions,
+                         const RunOptions &options)
+{
+    DriverResult result = RunUpdater(answers, actions, options);
+    EXPECT_EQ(result.error, "") << Transcript(result);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.lines.empty() ? "" : result.lines.back(), "exit 0");
     return result;
 }
 
@@ -423,6 +389,23 @@ bool Follows(const std::vector<std::string> &lines, const DialogSnapshot &earlie
 {
     auto first = std::find(lines.begin(), lines.end(), DialogLine(earlier));
     return first != lines.end() && first + 1 != lines.end() && *(first + 1) == DialogLine(later);
+}
+
+void ExpectCompletedUpdate(const DriverResult &result, const Installation &installation)
+{
+    const unsigned saves = static_cast<unsigned>(installation.SaveOrder().size());
+    ASSERT_FALSE(result.snapshots.empty());
+    const DialogSnapshot &done = result.snapshots.back();
+    EXPECT_EQ(done.title, kCaption);
+    EXPECT_EQ(done.status, kStatusDone);
+    EXPECT_EQ(done.button, kFinishButton);
+    EXPECT_TRUE(done.buttonEnabled);
+    EXPECT_EQ(done.rangeLow, 0);
+    EXPECT_EQ(done.rangeHigh, static_cast<int>(kUpdateStepCount + saves));
+    EXPECT_EQ(done.position, static_cast<int>(kUpdateStepCount + saves));
+    EXPECT_EQ(SplitLines(done.log), SplitLines(installation.ExpectedLog(kUpdateStepCount, saves)));
+    EXPECT_EQ(ReadGameValue("Guid").data, std::string(kGuid) + '\0');
+    ExpectTree(installation.Directory(), installation.Expected(kUpdateStepCount, saves));
 }
 
 void ExpectRunningState(const DialogSnapshot &dialog, int saves)

@@ -37,16 +37,19 @@ unsigned StepsBefore(unsigned entry);
 // The game's registry key, in the view the updater sees (a 32-bit updater
 // reads HKLM\Software through the 32-bit view).
 
-struct RegistryValue {
-    bool present = false;
-    DWORD type = REG_NONE;
-    std::string data;
-};
-
 REGSAM UpdaterView();
-bool GameKeyExists();
-RegistryValue ReadGameValue(const char *name);
-void WriteGameValue(const char *name, const RegistryValue &value);
+inline bool GameKeyExists()
+{
+    return RegistryKeyExists(kGameKeyPath, UpdaterView());
+}
+inline RegistryValue ReadGameValue(const char *name)
+{
+    return ReadRegistryValue(kGameKeyPath, name, UpdaterView());
+}
+inline void WriteGameValue(const char *name, const RegistryValue &value)
+{
+    WriteRegistryValue(kGameKeyPath, name, value, UpdaterView());
+}
 
 // Sets up the game's key for one test and puts back what was there before.
 class GameKeyGuard {
@@ -95,6 +98,8 @@ public:
     // A saved game that the update leaves as it is after the user chose to go
     // on: the expectations keep it as it is, and its line ends in " pominięto".
     void Skip(const std::string &relative) { skipped_.push_back(relative); }
+    // A saved game deleted after the updater listed it: skipped, and gone.
+    void Vanish(const std::string &relative);
 
     const std::string &Directory() const { return directory_; }
     std::string Path(const std::string &relative) const { return directory_ + "\\" + relative; }
@@ -147,20 +152,50 @@ private:
     std::string directory_;
 };
 
+// A sample installation entered as the game's in the registry, in the view
+// the updater reads, for one test; the key is put back as it was when the
+// object goes.
+class InstalledGame : public Installation {
+public:
+    explicit InstalledGame(unsigned saveCount, const std::string &relative = "Gry Łódź\\Vendrake II PL",
+                           const std::string &parent = "")
+        : Installation(saveCount, relative, parent)
+    {
+        key_.Install(Directory());
+    }
+    GameKeyGuard &Key() { return key_; }
+
+private:
+    GameKeyGuard key_;
+};
+
 // ---------------------------------------------------------------------------
 // Running the updater.
 
 // The transcript, with when each box and snapshot was seen (ms after the start).
 std::string Transcript(const DriverResult &result);
 
-// Runs the updater (by default the distributable under test) in an empty
-// folder of its own, which must stay empty, answering its boxes and carrying
-// out the driver's actions.
-// With wideExe, the updater is started by that UTF-16 path instead of exe.
+struct RunOptions {
+    std::string arguments;      // behind the quoted path
+    std::string exe = DIST_EXE; // the updater
+    std::wstring wideExe;       // when given, the updater by this UTF-16 path
+    // Called with each box right before it is answered.
+    std::function<void(const BoxRecord &)> beforeAnswer;
+};
+
+// The driver's actions of the usual runs: to the finished state, closed with
+// the button; and until the dialog closes by itself.
+extern const std::vector<std::string> kToTheEnd;
+extern const std::vector<std::string> kUntilClosed;
+
+// Runs the updater in an empty folder of its own, which must stay empty,
+// answering its boxes and carrying out the driver's actions.
 DriverResult RunUpdater(const std::vector<std::string> &answers, const std::vector<std::string> &actions,
-                        const std::string &arguments = "", const std::string &exe = DIST_EXE,
-                        std::function<void(const BoxRecord &)> beforeAnswer = {},
-                        const std::wstring &wideExe = std::wstring());
+                        const RunOptions &options = RunOptions());
+// The same for a run that must go as scripted, end by itself and exit with
+// 0; a run that doesn't is reported with its transcript.
+DriverResult RunScripted(const std::vector<std::string> &answers, const std::vector<std::string> &actions,
+                         const RunOptions &options = RunOptions());
 
 std::string ExpectedBoxLine(const std::string &text, const char *buttons, const char *owner,
                             const char *answer);
@@ -176,3 +211,7 @@ void ExpectBoxOverDialog(const BoxRecord &box, const std::string &text, const ch
 bool Follows(const std::vector<std::string> &lines, const DialogSnapshot &earlier,
              const DialogSnapshot &later);
 void ExpectRunningState(const DialogSnapshot &dialog, int saves);
+// The update ran to its end over installation: the last snapshot in the
+// finished state with every line of the log and the bar full, every file
+// and the "Guid" value as the update leaves them.
+void ExpectCompletedUpdate(const DriverResult &result, const Installation &installation);

@@ -210,27 +210,29 @@ protected:
 
 TEST_F(ReplaceFiles, SmallFilesAndExactBlockMultiples)
 {
+    constexpr size_t kBlock = kRewriteBlockSize;
     ExpectWholeFilePass("", kReplacement, kPattern);
     EXPECT_EQ("", ReadFileBytes(dir / "f.bin"));
     ExpectWholeFilePass(kProcesorField + "x", kReplacement, kPattern);
     EXPECT_EQ(kProcesorField + "x", ReadFileBytes(dir / "f.bin"));
 
     // One block, pattern at its first byte and ending at its last.
-    std::string bytes = Filler(4096, 1);
+    std::string bytes = Filler(kBlock, 1);
     Put(bytes, 0, kPattern);
-    Put(bytes, 4096 - 18, kPattern);
+    Put(bytes, kBlock - 18, kPattern);
     ExpectWholeFilePass(bytes, kReplacement, kPattern);
     std::string after = ReadFileBytes(dir / "f.bin");
     EXPECT_EQ(kReplacement, after.substr(0, 18));
-    EXPECT_EQ(kReplacement, after.substr(4096 - 18));
+    EXPECT_EQ(kReplacement, after.substr(kBlock - 18));
 
     // Three blocks: at the edges of the middle block and at the file's end.
-    bytes = Filler(3 * 4096, 2);
-    for (size_t offset : {4096 - 18, 4096, 8192 - 18, 3 * 4096 - 18})
+    const size_t offsets[] = {kBlock - 18, kBlock, 2 * kBlock - 18, 3 * kBlock - 18};
+    bytes = Filler(3 * kBlock, 2);
+    for (size_t offset : offsets)
         Put(bytes, offset, kPattern);
     ExpectWholeFilePass(bytes, kReplacement, kPattern);
     after = ReadFileBytes(dir / "f.bin");
-    for (size_t offset : {4096 - 18, 4096, 8192 - 18, 3 * 4096 - 18})
+    for (size_t offset : offsets)
         EXPECT_EQ(kReplacement, after.substr(offset, 18)) << offset;
 }
 
@@ -246,6 +248,7 @@ std::vector<size_t> EverySplit()
 
 TEST_F(ReplaceFiles, OccurrencesAcrossBlockBoundariesAreReplaced)
 {
+    constexpr size_t kB = kRewriteBlockSize;
     // The longest pattern, 255 bytes.
     std::string longest(255, 'P'), longReplacement(255, 'R');
     for (size_t i = 0; i < longest.size(); ++i) {
@@ -258,13 +261,13 @@ TEST_F(ReplaceFiles, OccurrencesAcrossBlockBoundariesAreReplaced)
         std::string pattern, replacement;
         std::vector<size_t> offsets;
     } cases[] = {
-        {"six bytes in one 4 KiB block, the last in the next", 4097, "PATTERN", "REPLACE", {4090}},
-        {"straddling three 4 KiB boundaries, back to back across the fourth, inside a block and ending at "
-         "the file's end",
-         5 * 4096,
+        {"six bytes in one block, the last in the next", kB + 1, "PATTERN", "REPLACE", {kB - 6}},
+        {"straddling three boundaries, back to back across the fourth, inside a block and ending at the "
+         "file's end",
+         5 * kB,
          kPattern,
          kReplacement,
-         {100, 4096 - 9, 8192 - 1, 12288 - 17, 16384 - 18, 16384, 5 * 4096 - 18}},
+         {100, kB - 9, 2 * kB - 1, 3 * kB - 17, 4 * kB - 18, 4 * kB, 5 * kB - 18}},
         {"far apart in one read block, each written back on its own, and across the read blocks' "
          "boundaries",
          3 * kRewriteBlockSize + 123,
@@ -275,10 +278,10 @@ TEST_F(ReplaceFiles, OccurrencesAcrossBlockBoundariesAreReplaced)
         {"every split at the read blocks' boundaries: 1 to 17 bytes in front of one", 18 * kRewriteBlockSize,
          kPattern, kReplacement, EverySplit()},
         {"the longest pattern with only its first byte, or only its last, in a block",
-         4 * 4096 + 300,
+         4 * kB + 300,
          longest,
          longReplacement,
-         {4096 - 100, 8192 - 254, 12288 - 1}},
+         {kB - 100, 2 * kB - 254, 3 * kB - 1}},
     };
     unsigned seed = 3;
     for (const auto &c : cases) {
@@ -294,13 +297,13 @@ TEST_F(ReplaceFiles, OccurrencesAcrossBlockBoundariesAreReplaced)
 
     // Runs of a two-byte pattern across boundaries: replaced from each run's
     // first byte, as in one pass.
-    std::string bytes = Filler(3 * 4096, 5);
-    Put(bytes, 4095, "QQQ");
-    Put(bytes, 8190, "QQQQQ");
+    std::string bytes = Filler(3 * kB, 5);
+    Put(bytes, kB - 1, "QQQ");
+    Put(bytes, 2 * kB - 2, "QQQQQ");
     ExpectWholeFilePass(bytes, "12", "QQ");
     const std::string after = ReadFileBytes(dir / "f.bin");
-    EXPECT_EQ("12Q", after.substr(4095, 3));
-    EXPECT_EQ("1212Q", after.substr(8190, 5));
+    EXPECT_EQ("12Q", after.substr(kB - 1, 3));
+    EXPECT_EQ("1212Q", after.substr(2 * kB - 2, 5));
 }
 
 TEST_F(ReplaceFiles, DenseRandomFilesMatchOneWholeFilePass)
@@ -328,8 +331,8 @@ TEST_F(ReplaceFiles, DenseRandomFilesMatchOneWholeFilePass)
 
 TEST_F(ReplaceFiles, AFileWithoutOccurrencesIsOnlyRead)
 {
-    std::string bytes = Filler(3 * 4096 + 10, 7);
-    Put(bytes, 4090, kProcesorField); // a lone field across a boundary
+    std::string bytes = Filler(3 * kRewriteBlockSize + 10, 7);
+    Put(bytes, kRewriteBlockSize - 6, kProcesorField); // a lone field across a boundary
     Put(bytes, 5000, kProcesorField + std::string("Procesos\0", 9));
     std::string path = Write("none.bin", bytes);
     SetFileTimes(path, kOldTimes);
@@ -346,52 +349,6 @@ TEST_F(ReplaceFiles, AFileWithoutOccurrencesIsOnlyRead)
     EXPECT_EQ(Ticks(kOldTimes.write), Ticks(GetFileTimes(path).write));
     EXPECT_GT(Ticks(GetFileTimes(changed).write), Ticks(kOldTimes.write));
     EXPECT_EQ(kReplacement + bytes, ReadFileBytes(changed));
-}
-
-TEST_F(ReplaceFiles, AFileThatCannotBeOpenedIsReportedOrAsked)
-{
-    std::string missing = dir / "missing.sav";
-    std::string directory = dir / "folder.sav";
-    MakeDirectories(directory);
-    std::string locked = Write("locked.sav", kPattern);
-    HeldOpen holder(locked);
-
-    // With the times kept, a Yes to a name that was never a file to rewrite
-    // goes no further: nothing is opened to set its times (nor for a file
-    // held open, see below).
-    typedef int (*Operation)(const std::string &path, int failHard);
-    const struct {
-        Operation operation;
-        std::vector<std::string> paths;
-    } operations[] = {
-        {[](const std::string &path, int failHard) {
-             return ReplaceInFile(path.c_str(), kSaveRuleReplacement, kSavePattern, kSaveRuleLength,
-                                  failHard);
-         },
-         {missing, directory, locked}},
-        {[](const std::string &path, int failHard) {
-             return ReplaceInFileKeepTimes(path.c_str(), kSaveRuleReplacement, kSavePattern, kSaveRuleLength,
-                                           failHard, 1);
-         },
-         {missing, directory}},
-    };
-    for (const auto &operation : operations) {
-        for (const std::string &path : operation.paths) {
-            SCOPED_TRACE(path);
-            PromptRecorder boxes({IDOK, IDYES, IDNO});
-            EXPECT_EQ(0, operation.operation(path, 1));
-            EXPECT_EQ(1, operation.operation(path, 0));
-            EXPECT_EQ(0, operation.operation(path, 0));
-            ASSERT_EQ(3u, boxes.boxes.size());
-            ExpectBox(boxes.boxes[0], Formatted(kCannotOpen, path), kErrorBox);
-            ExpectBox(boxes.boxes[1], Question(Formatted(kCannotOpen, path)), kQuestionBox);
-            ExpectBox(boxes.boxes[2], Question(Formatted(kCannotOpen, path)), kQuestionBox);
-        }
-    }
-    holder.Release();
-    EXPECT_EQ(kPattern, ReadFileBytes(locked));
-    EXPECT_FALSE(PathExists(missing));
-    EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, IsExistingDirectory(directory.c_str()));
 }
 
 TEST_F(ReplaceFiles, KeepTimesPutsTheTimeStampsBack)

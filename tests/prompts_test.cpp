@@ -14,22 +14,65 @@ protected:
     void TearDown() override { DialogWindow = nullptr; }
 };
 
-TEST_F(Prompts, PlainOperationsShowTheirTextWithCaptionStyleAndOwner)
+// Every operation of the set, a row each: the call (with its failHard), the
+// answer given, and the box it shows (text and style) with the result. Each
+// row runs before the dialog exists, without an owner, and while it exists,
+// owned by it; the caption is always the same. Formats are expanded in both
+// of the report-or-ask paths; ReportOrAsk shows its text literally, percent
+// signs included.
+TEST_F(Prompts, EveryOperationShowsItsBoxAndGivesItsResult)
 {
-    PromptRecorder boxes({IDOK, IDYES, IDNO, IDOK});
-    DialogWindow = kSomeOwner;
-    EXPECT_EQ(0, ShowError("błąd 100%"));
-    EXPECT_EQ(1, AskYesNo("pytanie?"));
-    EXPECT_EQ(0, AskYesNo("pytanie?"));
-    EXPECT_EQ(1, ShowInfo("informacja"));
-    ASSERT_EQ(4u, boxes.boxes.size());
-    EXPECT_EQ("błąd 100%", boxes.boxes[0].text);
-    EXPECT_EQ(kErrorBox, boxes.boxes[0].type);
-    EXPECT_EQ(kQuestionBox, boxes.boxes[1].type);
-    EXPECT_EQ(kInformationBox, boxes.boxes[3].type);
-    for (const RecordedBox &box : boxes.boxes) {
-        EXPECT_EQ(std::string(kCaption), box.caption);
-        EXPECT_EQ(kSomeOwner, box.owner);
+    typedef int (*Call)();
+    const std::string ask = "\n\nCzy chcesz kontynuować?";
+    const struct {
+        const char *what;
+        Call call;
+        int answer;
+        std::string text;
+        UINT style;
+        int result;
+    } rows[] = {
+        {"ShowError", [] { return ShowError("błąd 100%"); }, IDOK, "błąd 100%", kErrorBox, 0},
+        {"AskYesNo, Yes", [] { return AskYesNo("pytanie?"); }, IDYES, "pytanie?", kQuestionBox, 1},
+        {"AskYesNo, No", [] { return AskYesNo("pytanie?"); }, IDNO, "pytanie?", kQuestionBox, 0},
+        {"ShowInfo", [] { return ShowInfo("informacja"); }, IDOK, "informacja", kInformationBox, 1},
+        {"ShowErrorF", [] { return ShowErrorF(kCannotOpen, "C:\\Gry\\plik.lvl"); }, IDOK,
+         "Nie można otworzyć pliku \"C:\\Gry\\plik.lvl\".", kErrorBox, 0},
+        {"ShowErrorF2", [] { return ShowErrorF2(kBadFileName2, "C:\\Gry\\save\\", "a.SAV"); }, IDOK,
+         "Niewłaściwa nazwa pliku \"C:\\Gry\\save\\a.SAV\"", kErrorBox, 0},
+        {"AskYesNoF", [] { return AskYesNoF(kConfirmUpdate, "C:\\Gry\\Vendrake II"); }, IDYES,
+         "Znaleziono grę Vendrake II PL w katalogu \"C:\\Gry\\Vendrake II\".\n"
+         "Czy chcesz kontynuować aktualizację gry?",
+         kQuestionBox, 1},
+        {"AskYesNoF2", [] { return AskYesNoF2("%s/%s", "a", "b"); }, IDYES, "a/b", kQuestionBox, 1},
+        {"ReportOrAsk, failHard", [] { return ReportOrAsk("50% gotowe", 1); }, IDYES, "50% gotowe", kErrorBox,
+         0},
+        {"ReportOrAskF, failHard", [] { return ReportOrAskF(kCannotRead, "a.SAV", 1); }, IDYES,
+         "Nie można odczytać danych z pliku \"a.SAV\".", kErrorBox, 0},
+        {"ReportOrAskF2, failHard", [] { return ReportOrAskF2(kBadFileName2, "C:\\", "b.SAV", 1); }, IDYES,
+         "Niewłaściwa nazwa pliku \"C:\\b.SAV\"", kErrorBox, 0},
+        {"ReportOrAsk, Yes", [] { return ReportOrAsk("100% %s", 0); }, IDYES, "100% %s" + ask, kQuestionBox,
+         1},
+        {"ReportOrAsk, No", [] { return ReportOrAsk("100% %s", 0); }, IDNO, "100% %s" + ask, kQuestionBox, 0},
+        {"ReportOrAskF, Yes", [] { return ReportOrAskF(kCannotWrite, "a.SAV", 0); }, IDYES,
+         "Nie można zapisać danych do pliku \"a.SAV\"." + ask, kQuestionBox, 1},
+        {"ReportOrAskF, No", [] { return ReportOrAskF(kCannotWrite, "a.SAV", 0); }, IDNO,
+         "Nie można zapisać danych do pliku \"a.SAV\"." + ask, kQuestionBox, 0},
+        {"ReportOrAskF2, Yes", [] { return ReportOrAskF2(kBadFileName2, "C:\\save\\", "x.SAV", 0); }, IDYES,
+         "Niewłaściwa nazwa pliku \"C:\\save\\x.SAV\"" + ask, kQuestionBox, 1},
+        {"ReportOrAskF2, No", [] { return ReportOrAskF2(kBadFileName2, "C:\\save\\", "x.SAV", 0); }, IDNO,
+         "Niewłaściwa nazwa pliku \"C:\\save\\x.SAV\"" + ask, kQuestionBox, 0},
+    };
+    for (HWND owner : {static_cast<HWND>(nullptr), kSomeOwner}) {
+        DialogWindow = owner;
+        for (const auto &row : rows) {
+            SCOPED_TRACE(row.what);
+            PromptRecorder boxes({row.answer});
+            EXPECT_EQ(row.result, row.call());
+            ASSERT_EQ(1u, boxes.boxes.size());
+            ExpectBox(boxes.boxes[0], row.text, row.style);
+            EXPECT_EQ(owner, boxes.boxes[0].owner);
+        }
     }
 }
 
@@ -41,23 +84,6 @@ TEST_F(Prompts, OnlyYesCountsAsYes)
     EXPECT_EQ(0, AskYesNoF("%s", "b"));
     EXPECT_EQ(0, AskYesNoF2("%s%s", "c", "d"));
     EXPECT_EQ(1, AskYesNoF2("%s%s", "c", "d"));
-}
-
-TEST_F(Prompts, FormsExpandTheirFormatWithoutOwnerBeforeTheDialogExists)
-{
-    PromptRecorder boxes({IDOK, IDOK, IDYES});
-    EXPECT_EQ(0, ShowErrorF(kCannotOpen, "C:\\Gry\\plik.lvl"));
-    EXPECT_EQ(0, ShowErrorF2(kBadFileName2, "C:\\Gry\\save\\", "a.SAV"));
-    EXPECT_EQ(1, AskYesNoF(kConfirmUpdate, "C:\\Gry\\Vendrake II"));
-    ASSERT_EQ(3u, boxes.boxes.size());
-    EXPECT_EQ("Nie można otworzyć pliku \"C:\\Gry\\plik.lvl\".", boxes.boxes[0].text);
-    EXPECT_EQ("Niewłaściwa nazwa pliku \"C:\\Gry\\save\\a.SAV\"", boxes.boxes[1].text);
-    EXPECT_EQ("Znaleziono grę Vendrake II PL w katalogu \"C:\\Gry\\Vendrake II\".\n"
-              "Czy chcesz kontynuować aktualizację gry?",
-              boxes.boxes[2].text);
-    EXPECT_EQ(kQuestionBox, boxes.boxes[2].type);
-    for (const RecordedBox &box : boxes.boxes)
-        EXPECT_EQ(nullptr, box.owner);
 }
 
 TEST_F(Prompts, AnEmptyArgumentLeavesTheSurroundingText)
@@ -74,42 +100,6 @@ TEST_F(Prompts, TextsAreWindows1250)
     EXPECT_EQ(std::string("\x5a\x61\x6b\x6f\xf1\x63\x7a"), kFinishButton);
     EXPECT_EQ(25u, strlen(kContinueSuffix));
     EXPECT_EQ(std::string("\n\nCzy chcesz kontynuowa\xe6?"), kContinueSuffix);
-}
-
-TEST_F(Prompts, ReportOrAskFailsHardWithAnErrorAndNoSuffix)
-{
-    PromptRecorder boxes({IDYES, IDYES, IDYES});
-    EXPECT_EQ(0, ReportOrAsk("50% gotowe", 1));
-    EXPECT_EQ(0, ReportOrAskF(kCannotRead, "a.SAV", 1));
-    EXPECT_EQ(0, ReportOrAskF2(kBadFileName2, "C:\\", "b.SAV", 1));
-    ASSERT_EQ(3u, boxes.boxes.size());
-    EXPECT_EQ("50% gotowe", boxes.boxes[0].text);
-    EXPECT_EQ(Formatted(kCannotRead, "a.SAV"), boxes.boxes[1].text);
-    EXPECT_EQ("Niewłaściwa nazwa pliku \"C:\\b.SAV\"", boxes.boxes[2].text);
-    for (const RecordedBox &box : boxes.boxes)
-        EXPECT_EQ(kErrorBox, box.type);
-}
-
-TEST_F(Prompts, ReportOrAskOtherwiseAsksWhetherToContinue)
-{
-    PromptRecorder boxes({IDYES, IDNO, IDYES, IDNO, IDYES, IDNO});
-    DialogWindow = kSomeOwner;
-    EXPECT_EQ(1, ReportOrAsk("100% %s", 0));
-    EXPECT_EQ(0, ReportOrAsk("100% %s", 0));
-    EXPECT_EQ(1, ReportOrAskF(kCannotWrite, "a.SAV", 0));
-    EXPECT_EQ(0, ReportOrAskF(kCannotWrite, "a.SAV", 0));
-    EXPECT_EQ(1, ReportOrAskF2(kBadFileName2, "C:\\save\\", "x.SAV", 0));
-    EXPECT_EQ(0, ReportOrAskF2(kBadFileName2, "C:\\save\\", "x.SAV", 0));
-    ASSERT_EQ(6u, boxes.boxes.size());
-    // ReportOrAsk shows its text literally, percent signs included.
-    EXPECT_EQ("100% %s\n\nCzy chcesz kontynuować?", boxes.boxes[0].text);
-    EXPECT_EQ("Nie można zapisać danych do pliku \"a.SAV\".\n\nCzy chcesz kontynuować?", boxes.boxes[2].text);
-    EXPECT_EQ("Niewłaściwa nazwa pliku \"C:\\save\\x.SAV\"\n\nCzy chcesz kontynuować?", boxes.boxes[4].text);
-    for (const RecordedBox &box : boxes.boxes) {
-        EXPECT_EQ(kQuestionBox, box.type);
-        EXPECT_EQ(kSomeOwner, box.owner);
-        EXPECT_EQ(std::string(kCaption), box.caption);
-    }
 }
 
 TEST_F(Prompts, LongArgumentsAreComposedWhole)

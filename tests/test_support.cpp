@@ -55,6 +55,20 @@ TempDir::~TempDir()
     RemoveTree(path_);
 }
 
+std::string OwnPath()
+{
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return std::string(path, length);
+}
+
+std::string CurrentDirectory()
+{
+    char path[MAX_PATH];
+    DWORD length = GetCurrentDirectoryA(MAX_PATH, path);
+    return std::string(path, length < MAX_PATH ? length : 0);
+}
+
 std::string ReadFileBytes(const std::string &path)
 {
     std::string bytes;
@@ -299,6 +313,76 @@ typedef LONG(NTAPI *NtSetValueKeyFunction)(HANDLE key, NativeString *name, ULONG
                                            void *data, ULONG size);
 
 } // namespace
+
+bool RegistryKeyExists(const char *subkey, REGSAM view)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+RegistryValue ReadRegistryValue(const char *subkey, const char *name, REGSAM view)
+{
+    RegistryValue value;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+        return value;
+    DWORD size = 0;
+    if (RegQueryValueExA(key, name, nullptr, &value.type, nullptr, &size) == ERROR_SUCCESS) {
+        value.data.resize(size);
+        if (RegQueryValueExA(key, name, nullptr, &value.type, reinterpret_cast<BYTE *>(&value.data[0]),
+                             &size) == ERROR_SUCCESS) {
+            value.present = true;
+            value.data.resize(size);
+        }
+    }
+    if (!value.present)
+        value = RegistryValue();
+    RegCloseKey(key);
+    return value;
+}
+
+bool ReadRegistryValues(const char *subkey, std::vector<std::pair<std::string, RegistryValue>> *values,
+                        REGSAM view)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return false;
+    for (DWORD i = 0;; ++i) {
+        char name[16384];
+        DWORD nameSize = sizeof name, type = 0, dataSize = 0;
+        if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, nullptr, &dataSize) != ERROR_SUCCESS)
+            break;
+        std::string data(dataSize, '\0');
+        nameSize = sizeof name;
+        RegEnumValueA(key, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE *>(&data[0]), &dataSize);
+        data.resize(dataSize);
+        values->push_back({std::string(name, nameSize), {true, type, data}});
+    }
+    RegCloseKey(key);
+    return true;
+}
+
+void WriteRegistryValue(const char *subkey, const char *name, const RegistryValue &value, REGSAM view)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, nullptr, 0, KEY_SET_VALUE | view,
+                                             nullptr, &key, nullptr));
+    if (value.present)
+        EXPECT_EQ(ERROR_SUCCESS,
+                  RegSetValueExA(key, name, 0, value.type, reinterpret_cast<const BYTE *>(value.data.data()),
+                                 static_cast<DWORD>(value.data.size())));
+    else
+        RegDeleteValueA(key, name);
+    RegCloseKey(key);
+}
+
+void DeleteRegistryKey(const char *subkey, REGSAM view)
+{
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, subkey, view, 0);
+}
 
 std::wstring Widened(const std::string &text)
 {

@@ -103,6 +103,10 @@ uint64_t Ticks(const FILETIME &time);
 // Times long past that the tests give files, to see them kept or changed.
 extern const FileTimes kOldTimes;
 
+// The running program's full path, and the current directory.
+std::string OwnPath();
+std::string CurrentDirectory();
+
 std::string ReadFileBytes(const std::string &path);
 // A file of size bytes, all zero but for what is written at its offsets,
 // made as a sparse file (in no time, whatever its size). False on failure.
@@ -188,6 +192,26 @@ std::string SmallDisk();
 // (the tests' CMake files set it) Wine checks the tail of every block, so a
 // write past an allocation shows here for as long as the block is not freed.
 bool HeapsIntact();
+
+// Registry keys and values below HKEY_LOCAL_MACHINE, in the registry view
+// given (0, or a WOW64 flag: a 32-bit updater reads HKLM\Software through
+// the 32-bit view).
+struct RegistryValue {
+    bool present = false;
+    DWORD type = REG_NONE;
+    std::string data;
+};
+bool RegistryKeyExists(const char *subkey, REGSAM view = 0);
+// Not present when the key or the value is missing.
+RegistryValue ReadRegistryValue(const char *subkey, const char *name, REGSAM view = 0);
+// Every value of the key, by name; false when the key can't be opened.
+bool ReadRegistryValues(const char *subkey, std::vector<std::pair<std::string, RegistryValue>> *values,
+                        REGSAM view = 0);
+// Sets the value (the key is made where it is missing), or deletes it when it
+// is not present.
+void WriteRegistryValue(const char *subkey, const char *name, const RegistryValue &value, REGSAM view = 0);
+// Deletes the key, which must have no subkeys.
+void DeleteRegistryKey(const char *subkey, REGSAM view = 0);
 
 // text (ANSI) in UTF-16, and back.
 std::wstring Widened(const std::string &text);
