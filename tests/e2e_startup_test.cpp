@@ -77,7 +77,7 @@ TEST(StartUp, RefusalsComeBeforeTheQuestionAndChangeNothing)
         std::string path;
         std::string exe;
         std::string message;
-        std::wstring widePath;
+        std::wstring widePath = std::wstring();
     } cases[] = {
         {"no key", true, "", damaged, kNotInstalled},
         {"an empty PATH", false, "", DIST_EXE, kNotInstalled},

@@ -401,8 +401,9 @@ void ATargetThatCannotBeOpenedIsReportedByEveryOperation(PayloadCarried &test)
                 MakeDirectories(target);
             else if (condition != kMissing)
                 WriteFileBytes(target, old);
-            if (condition == kReadOnly)
+            if (condition == kReadOnly) {
                 ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
+            }
             std::unique_ptr<HeldOpen> holder(condition == kHeld ? new HeldOpen(target) : nullptr);
 
             const std::string message = Formatted(operation.message, target);
@@ -425,8 +426,9 @@ void ATargetThatCannotBeOpenedIsReportedByEveryOperation(PayloadCarried &test)
             holder.reset();
             EXPECT_EQ(condition == kMissing, !PathExists(target));
             EXPECT_EQ(condition == kDirectory, IsExistingDirectory(target.c_str()) != 0);
-            if (condition == kHeld || condition == kReadOnly)
+            if (condition == kHeld || condition == kReadOnly) {
                 EXPECT_EQ(old, ReadFileBytes(target));
+            }
             EXPECT_FALSE(PathExists(test.dir / "~patch.tmp"));
         }
     }
