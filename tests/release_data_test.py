@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""The release build from replaced data files: a release built from real-looking
-data carries exactly those bytes (read back from the built file), and every bad
-data file stops the build with a message naming the file and the line.
+"""The release tools on the release build: a release built from real-looking
+data carries exactly those bytes (read back from the built file), every bad
+data file stops the build with a message naming the file and the line, and
+the payload tool and scripts/sign write nothing that the updater would
+refuse.
 
   release_data_test.py SOURCE_DIR WORK_DIR
 
@@ -23,6 +25,7 @@ import payload  # noqa: E402
 data = os.path.join(work, 'data')
 build = os.path.join(work, 'build')
 exe = os.path.join(work, 'patch.exe')
+scratch = os.path.join(work, 'scratch')
 failures = []
 
 
@@ -37,10 +40,14 @@ def write(name, content):
         f.write(content)
 
 
-def run_build():
-    result = subprocess.run(['cmake', '--build', build, '--target', 'dist'], stdout=subprocess.PIPE,
-                            stderr=subprocess.STDOUT, text=True, errors='replace')
+def run(command):
+    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                            errors='replace')
     return result.returncode, result.stdout
+
+
+def run_build():
+    return run(['cmake', '--build', build, '--target', 'dist'])
 
 
 # Real-looking data, unlike the project's stand-ins.
@@ -82,6 +89,93 @@ check(found is not None and built[found[1][0][0]:sum(found[1][0])] == menu_text,
 check(bytes(banner[14:]) in built, 'the banner is not in the release as given')
 check(bytes(icon[22:]) in built, 'the icon is not in the release as given')
 
+# The payload tool and scripts/sign. Each row's steps end in writing
+# out.exe, which either carries the chunks given (index 0 first), ends on a
+# multiple of 8 and comes out of align8 again unchanged; or, with None, is
+# refused: a non-zero exit, out.exe left as it was and nothing else written.
+# A fault, where given, takes the place of the tool's padding in the last
+# step, so that the tool's own check of what it writes is what refuses it.
+os.makedirs(scratch)
+
+
+def at(name):
+    return os.path.join(scratch, name)
+
+
+def payload_tool(argv, fault=None):
+    """Runs tools/payload.py in this process: (exit code, message)."""
+    saved = payload.aligned, sys.argv
+    payload.aligned, sys.argv = fault or payload.aligned, ['payload.py'] + argv
+    try:
+        payload.main()
+        return 0, ''
+    except SystemExit as exit:
+        return (exit.code if isinstance(exit.code, int) else 1), str(exit.code)
+    finally:
+        payload.aligned, sys.argv = saved
+
+
+def added_gap(data, image_end, chain_start):
+    """align8 as it once was: 8 more zero bytes on top of those there."""
+    return data[:image_end] + bytes(8) + data[image_end:]
+
+
+extra = bytes((i * 7) & 0xFF for i in range(1005))
+with open(at('extra.bin'), 'wb') as f:
+    f.write(extra)
+# Chunks that padding 0 and padding 1 in front of a signature both fit: 400
+# bytes and one zero byte, or, read one byte earlier, 256 bytes behind 144.
+two_fits = bytearray(b'x' * 400)
+two_fits[144:148] = struct.pack('<I', 144)
+with open(at('two-fits.exe'), 'wb') as f:
+    f.write(built[:payload.layout(built)[0]] + bytes(two_fits) + struct.pack('<I', 400) + b'\0' +
+            struct.pack('<I', 1))
+subprocess.run(['openssl', 'req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-days', '2', '-subj',
+                '/CN=Throwaway test signer', '-keyout', at('key.pem'), '-out', at('cert.pem')],
+               check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+sign = [os.path.join(source, 'scripts', 'sign'), at('cert.pem'), at('key.pem')]
+align = ['align8', exe, at('a.exe')]
+append = ['append', '--output', at('b.exe'), at('a.exe'), at('extra.bin')]
+tool_rows = [
+    ('align8 of the build output', [['align8', exe, at('out.exe')]], [menu_text], None),
+    ('align8 after an append of 1,005 bytes to an aligned file',
+     [align, append, ['align8', at('b.exe'), at('out.exe')]], [extra, menu_text], None),
+    ('append --align8 to an aligned file',
+     [align, ['append', '--align8', '--output', at('out.exe'), at('a.exe'), at('extra.bin')]],
+     [extra, menu_text], None),
+    ('align8 that adds to the zero bytes there', [align, ['align8', at('a.exe'), at('out.exe')]], None,
+     added_gap),
+    ('append --align8 that adds to the zero bytes there',
+     [align, ['append', '--align8', '--output', at('out.exe'), at('a.exe'), at('extra.bin')]], None,
+     added_gap),
+    ('scripts/sign of a file that two paddings fit once signed', [sign + [at('two-fits.exe'), at('out.exe')]],
+     None, None),
+]
+for what, steps, chunks, fault in tool_rows:
+    for step in steps[:-1]:
+        code, message = payload_tool(step)
+        check(code == 0, '%s: %s failed: %s' % (what, step[0], message))
+    with open(at('out.exe'), 'wb') as f:
+        f.write(b'old')
+    before = sorted(os.listdir(scratch))
+    if steps[-1][0] == sign[0]:
+        code, message = run(steps[-1])
+    else:
+        code, message = payload_tool(steps[-1], fault)
+    out = open(at('out.exe'), 'rb').read()
+    if chunks is None:
+        check(code != 0 and out == b'old' and sorted(os.listdir(scratch)) == before,
+              '%s: written where refused (exit %d, %s)' % (what, code, message))
+        continue
+    found = payload.payload(out)
+    if not (code == 0 and found is not None and payload.contents(out, found[1]) == chunks):
+        check(False, '%s: the output does not carry the chunks given (exit %d, %s)' % (what, code, message))
+        continue
+    check(len(out) % 8 == 0, '%s: the output is %d bytes long, no multiple of 8' % (what, len(out)))
+    code, message = payload_tool(['align8', at('out.exe'), at('again.exe')])
+    check(code == 0 and open(at('again.exe'), 'rb').read() == out,
+          '%s: align8 of the output changes it (%s)' % (what, message))
+
 # Each bad file: the build stops, naming the file and, for the table, the line.
 lines = table.decode().splitlines(True)
 table_path = os.path.join(data, 'info-pak-table.txt')
@@ -122,4 +216,5 @@ for name, content, message in bad:
 if failures:
     sys.exit('%d of the release data checks failed' % len(failures))
 shutil.rmtree(work, ignore_errors=True)
-print('release data: %d bad files refused, a good set built into the release' % len(bad))
+print('release data: %d bad files refused, a good set built into the release; %d runs of the release '
+      'tools checked' % (len(bad), len(tool_rows)))
