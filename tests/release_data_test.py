@@ -1,17 +1,19 @@
 #!/usr/bin/env python3
 """The release tools on the release build: a release built from real-looking
 data carries exactly those bytes (read back from the built file), every bad
-data file stops the build with a message naming the file and the line, and
-the payload tool and scripts/sign write nothing that the updater would
-refuse.
+data file stops the build with a message naming the file and the line, a
+final build takes only data declared real, and the payload tool and
+scripts/sign write nothing that the updater would refuse.
 
   release_data_test.py SOURCE_DIR WORK_DIR
 
-Configures a release build of SOURCE_DIR in WORK_DIR with RELEASE_DATA_DIR
-pointing at data written there, builds it once, then spoils one file at a time
-and builds again.
+Configures two release builds of SOURCE_DIR in WORK_DIR, an ordinary one and
+a final one, with RELEASE_DATA_DIR pointing at data written there, builds
+them, then changes one file at a time and builds again.
 """
+import hashlib
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -25,6 +27,8 @@ import payload  # noqa: E402
 data = os.path.join(work, 'data')
 build = os.path.join(work, 'build')
 exe = os.path.join(work, 'patch.exe')
+final_build = os.path.join(work, 'build-final')
+final_exe = os.path.join(work, 'final', 'patch.exe')
 scratch = os.path.join(work, 'scratch')
 failures = []
 
@@ -46,8 +50,34 @@ def run(command):
     return result.returncode, result.stdout
 
 
-def run_build():
-    return run(['cmake', '--build', build, '--target', 'dist'])
+def run_build(directory=build):
+    return run(['cmake', '--build', directory, '--target', 'dist'])
+
+
+def configure(directory, *options):
+    subprocess.run(['cmake', '-S', source, '-B', directory, '-G', 'Ninja', '-DCMAKE_BUILD_TYPE=MinSizeRel',
+                    '-DCMAKE_TOOLCHAIN_FILE=' + os.path.join(source, 'cmake', 'mingw-i686.cmake'),
+                    '-DBUILD_TESTING=OFF', '-DRELEASE_DATA_DIR=' + data] + list(options),
+                   check=True, stdout=subprocess.DEVNULL)
+
+
+def declare(contents):
+    """release.sha256 declaring these contents real, by name, as sha256sum writes it."""
+    write('release.sha256', ''.join('%s  %s\n' % (hashlib.sha256(content).hexdigest(), name)
+                                    for name, content in contents.items()).encode())
+
+
+LABELS = {'M_TITLE.PAK': 'menu texts', 'info-pak-table.txt': 'INFO.PAK table', 'banner.bmp': 'banner',
+          'patch.ico': 'icon'}
+
+
+def kind_reported(output, name):
+    """What the build's report calls the file: its line is label, path, kind."""
+    for line in output.splitlines():
+        fields = re.split(r'\s{2,}', line.strip())
+        if len(fields) == 3 and fields[0] == LABELS[name]:
+            return fields[2]
+    return '(no line)'
 
 
 # Real-looking data, unlike the project's stand-ins.
@@ -71,15 +101,13 @@ shutil.rmtree(work, ignore_errors=True)
 os.makedirs(data)
 for name, content in good.items():
     write(name, content)
-subprocess.run(['cmake', '-S', source, '-B', build, '-G', 'Ninja', '-DCMAKE_BUILD_TYPE=MinSizeRel',
-                '-DCMAKE_TOOLCHAIN_FILE=' + os.path.join(source, 'cmake', 'mingw-i686.cmake'),
-                '-DBUILD_TESTING=OFF', '-DRELEASE_DATA_DIR=' + data, '-DDIST_EXE=' + exe],
-               check=True, stdout=subprocess.DEVNULL)
+declare(good)
+configure(build, '-DDIST_EXE=' + exe)
 code, output = run_build()
 check(code == 0, 'the build from good data failed:\n' + output)
 for name in good:
-    check(any(name in line and 'real release data' in line for line in output.splitlines()),
-          '%s is not reported as real release data' % name)
+    check(kind_reported(output, name) == 'declared real', '%s is not reported as declared real:\n%s'
+          % (name, output))
 built = open(exe, 'rb').read() if code == 0 else b''
 check(b''.join(struct.pack('<IB', *record) for record in records) in built,
       'the 188 records of the table do not stand in the release, back to back')
@@ -213,8 +241,56 @@ for name, content, message in bad:
     check(code != 0 and expected in output, 'bad %s: expected "%s", got:\n%s' % (name, expected, output[-2000:]))
     write(name, good[name])
 
+# The final build takes only data declared real. Each row puts its files
+# over the good set (None: the file removed) and declares the contents
+# given. Both builds report what the file of the row is; the ordinary one
+# builds, the final one builds the same bytes or, refusing, names the file
+# and why and leaves no patch.exe behind.
+configure(final_build, '-DDIST_EXE=' + final_exe, '-DRELEASE_FINAL=ON')
+with open(os.path.join(source, 'data', 'info-pak-table.txt'), 'rb') as f:
+    stand_in_table = f.read()
+changed_table = ''.join(lines[:10] + ['%d 0x%02x   # record\n' % (records[10][0], records[10][1] ^ 1)] +
+                        lines[11:]).encode()
+others = {name: content for name, content in good.items() if name != 'info-pak-table.txt'}
+final = [
+    ('every file declared', {}, good, 'info-pak-table.txt', 'declared real', None),
+    ('a declared table changed since', {'info-pak-table.txt': changed_table}, good, 'info-pak-table.txt',
+     'unknown: changed since release.sha256 declared it', 'unknown: changed since release.sha256 declared it'),
+    ('the stand-in table with a comment line added', {'info-pak-table.txt': b'# Checked.\n' + stand_in_table},
+     others, 'info-pak-table.txt', 'unknown: neither a stand-in nor declared in release.sha256',
+     'unknown: neither a stand-in nor declared in release.sha256'),
+    ('the stand-in table, declared', {'info-pak-table.txt': stand_in_table},
+     dict(others, **{'info-pak-table.txt': stand_in_table}), 'info-pak-table.txt',
+     'stand-in made by the project', 'stand-in made by the project'),
+    ('no banner', {'banner.bmp': None}, good, 'banner.bmp', 'stand-in made by the project (none in data/)',
+     "not there: the build would use the project's generated stand-in"),
+]
+for what, files, declared, name, kind, refusal in final:
+    for each, content in good.items():
+        write(each, content)
+    for each, content in files.items():
+        if content is None:
+            os.remove(os.path.join(data, each))
+        else:
+            write(each, content)
+    declare(declared)
+    code, output = run_build()
+    check(code == 0 and kind_reported(output, name) == kind,
+          '%s: the build does not report %s as "%s":\n%s' % (what, name, kind, output[-2000:]))
+    code, output = run_build(final_build)
+    check(kind_reported(output, name) == kind,
+          '%s: the final build does not report %s as "%s":\n%s' % (what, name, kind, output[-2000:]))
+    if refusal is None:
+        check(code == 0 and open(final_exe, 'rb').read() == open(exe, 'rb').read(),
+              '%s: the final build failed or differs from the ordinary one:\n%s' % (what, output[-2000:]))
+    else:
+        expected = '%s: %s' % (os.path.join(data, name), refusal)
+        check(code != 0 and expected in output and not os.path.exists(final_exe),
+              '%s: the final build is not refused with "%s", or left patch.exe:\n%s'
+              % (what, expected, output[-2000:]))
+
 if failures:
     sys.exit('%d of the release data checks failed' % len(failures))
 shutil.rmtree(work, ignore_errors=True)
-print('release data: %d bad files refused, a good set built into the release; %d runs of the release '
-      'tools checked' % (len(bad), len(tool_rows)))
+print('release data: %d bad files refused, a good set built into the release; %d final builds, %d runs of '
+      'the release tools checked' % (len(bad), len(final), len(tool_rows)))
