@@ -13,7 +13,6 @@ them, then changes one file at a time and builds again.
 """
 import hashlib
 import os
-import re
 import shutil
 import struct
 import subprocess
@@ -72,11 +71,14 @@ LABELS = {'M_TITLE.PAK': 'menu texts', 'info-pak-table.txt': 'INFO.PAK table', '
 
 
 def kind_reported(output, name):
-    """What the build's report calls the file: its line is label, path, kind."""
+    """What the build's report calls the file: its line is label, path (or
+    "(generated)"), kind."""
     for line in output.splitlines():
-        fields = re.split(r'\s{2,}', line.strip())
-        if len(fields) == 3 and fields[0] == LABELS[name]:
-            return fields[2]
+        if line.startswith('  ' + LABELS[name] + ' '):
+            rest = line[len(LABELS[name]) + 2:].strip()
+            for path in (os.path.join(data, name), '(generated)'):
+                if rest.startswith(path + ' '):
+                    return rest[len(path):].strip()
     return '(no line)'
 
 
