@@ -41,9 +41,6 @@ add_executable(restricted_load_probe restricted_load_probe.cpp)
 target_include_directories(restricted_load_probe PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(restricted_load_probe PRIVATE app)
 target_link_options(restricted_load_probe PRIVATE -static)
+# Their places are among the test paths (PLANTED_DLL, STATIC_PROBE,
+# LOAD_PROBE in tests/CMakeLists.txt).
 add_dependencies(e2e_tests planted_comctl32 static_comctl32_probe restricted_load_probe)
-string(REPLACE "/" "\\\\" PLANTED_DIR_WINDOWS "Z:${CMAKE_CURRENT_BINARY_DIR}")
-target_compile_definitions(e2e_tests PRIVATE
-    PLANTED_DLL="${PLANTED_DIR_WINDOWS}\\\\comctl32.dll"
-    STATIC_PROBE="${PLANTED_DIR_WINDOWS}\\\\static_comctl32_probe.exe"
-    LOAD_PROBE="${PLANTED_DIR_WINDOWS}\\\\restricted_load_probe.exe")

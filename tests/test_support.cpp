@@ -23,6 +23,12 @@ std::wstring Wide(const std::string &path)
 }
 } // namespace
 
+const char *TestPath(const char *variable, const char *compiledIn)
+{
+    const char *given = getenv(variable);
+    return given && *given ? given : compiledIn;
+}
+
 void ExpectBox(const RecordedBox &box, const std::string &text, UINT style)
 {
     EXPECT_EQ(text, box.text);

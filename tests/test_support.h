@@ -16,6 +16,22 @@
 #include "base/holders.h"
 #include "base/prompts.h"
 
+// Where the tests find the files and folders they read: the distributables,
+// the menu texts, the signed copies, the planted library and its probes. The
+// build compiles in each one's place in the build tree as DEFAULT_<name>
+// (tests/CMakeLists.txt); the environment variable VP_<name>, where set,
+// names another place, as run.cmd does on a Windows machine where the
+// archive of scripts/windows-check was unpacked.
+const char *TestPath(const char *variable, const char *compiledIn);
+#define DIST_EXE TestPath("VP_DIST_EXE", DEFAULT_DIST_EXE)
+#define RELEASE_EXE TestPath("VP_RELEASE_EXE", DEFAULT_RELEASE_EXE)
+#define MENU_TEXT TestPath("VP_MENU_TEXT", DEFAULT_MENU_TEXT)
+#define LINKED_EXE TestPath("VP_LINKED_EXE", DEFAULT_LINKED_EXE)
+#define SIGNED_DIR TestPath("VP_SIGNED_DIR", DEFAULT_SIGNED_DIR)
+#define PLANTED_DLL TestPath("VP_PLANTED_DLL", DEFAULT_PLANTED_DLL)
+#define STATIC_PROBE TestPath("VP_STATIC_PROBE", DEFAULT_STATIC_PROBE)
+#define LOAD_PROBE TestPath("VP_LOAD_PROBE", DEFAULT_LOAD_PROBE)
+
 struct RecordedBox {
     HWND owner;
     std::string text;

@@ -17,13 +17,22 @@ sign the build output as it is. align8 (or append --align8) still puts the
 padding in front of the first chunk instead, so that the signature adds none;
 that is no longer needed.
 
+Every command that writes an updater (append, align8) reads its result back
+with the updater's own rule before anything is written, and writes nothing
+and exits non-zero where the updater would refuse it.
+
   payload.py append [--align8] --output OUT EXE FILE...
                                    EXE with FILEs appended (the last FILE
                                    becomes index 0); EXE must end with its
                                    last section or with a payload
   payload.py cut IN OUT            IN without what stands behind its last
-                                   section (a symbol table, say)
-  payload.py align8 IN OUT         IN made ready for signing
+                                   section (a symbol table, say): a bare
+                                   image to append to, which the updater
+                                   refuses until it carries a payload
+  payload.py align8 IN OUT         IN made ready for signing: the zero bytes
+                                   in front of the chain set so that the file
+                                   ends on a multiple of 8 (the same file
+                                   again for a file aligned already)
   payload.py list EXE              the chunks, index 0 first (signed or not)
   payload.py extract EXE INDEX OUT write chunk INDEX to OUT
 """
@@ -108,19 +117,68 @@ def image_end(data):
     return found[0]
 
 
+def read(path):
+    with open(path, 'rb') as f:
+        return f.read()
+
+
+def contents(data, chunks):
+    return [data[start:start + length] for start, length in chunks]
+
+
+def aligned(data, image_end, chain_start):
+    """data with the zero bytes between the image and the chain (which starts
+    at chain_start) set to the number that makes the file end on a multiple
+    of 8, whatever stood there before."""
+    chain = data[chain_start:]
+    return data[:image_end] + bytes((-(image_end + len(chain))) % 8) + chain
+
+
+def write(path, data):
+    """Writes path whole or not at all: a failed write leaves it as it was."""
+    temporary = '%s.%d.tmp' % (path, os.getpid())
+    try:
+        with open(temporary, 'wb') as f:
+            f.write(data)
+        os.replace(temporary, path)
+    except BaseException:
+        if os.path.exists(temporary):
+            os.remove(temporary)
+        raise
+
+
+def write_updater(path, data, chunks, align8):
+    """Writes data to path only if the updater takes its payload, with exactly
+    the chunks given (index 0 first), and, for align8, it ends on a multiple of
+    8 bytes; else exits non-zero and leaves path as it was."""
+    found = payload(data)
+    if found is None:
+        fault = 'no chunk chain reaches back to the executable image with at most 7 zero bytes between'
+    elif contents(data, found[1]) != chunks:
+        fault = 'its chunks read back are not the ones given'
+    elif align8 and len(data) % 8:
+        fault = 'it does not end on a multiple of 8 bytes'
+    else:
+        write(path, data)
+        return
+    sys.exit('payload: %s not written: the updater would refuse the result: %s' % (path, fault))
+
+
 def append(args):
-    with open(args.exe, 'rb') as f:
-        image = f.read()
+    image = read(args.exe)
+    end = image_end(image)
     # The chain must reach back to the end of the image: behind it may stand
     # only a payload, unsigned, which the new chunks extend (the last becomes
     # index 0), not an unstripped symbol table or a signature.
-    behind = len(image) - image_end(image)
-    if behind and (layout(image)[1] is not None or payload(image) is None):
-        sys.exit('payload: %s has %d bytes behind its last section that are no payload; the payload '
-                 'must start right there' % (args.exe, behind))
-    if behind and args.align8:
-        sys.exit('payload: %s carries a payload already; append without --align8, then run align8'
-                 % args.exe)
+    carried = []
+    chain_start = len(image)
+    if len(image) > end:
+        found = payload(image) if layout(image)[1] is None else None
+        if found is None:
+            sys.exit('payload: %s has %d bytes behind its last section that are no payload; the payload '
+                     'must start right there' % (args.exe, len(image) - end))
+        carried = contents(image, found[1])
+        chain_start = found[1][-1][0]
     # The updater seeks with signed 32-bit offsets: the whole release stays
     # below 2 GiB. Sizes first, so that no huge file is read.
     total = len(image) + (7 if args.align8 else 0)
@@ -132,46 +190,32 @@ def append(args):
         if total >= 2 ** 31:
             sys.exit('payload: %s takes the release to 2 GiB or more; the updater reads it only '
                      'below 2 GiB' % name)
-    files = []
-    for name in args.files:
-        with open(name, 'rb') as f:
-            files.append(f.read())
-    payload_size = sum(len(c) + 4 for c in files)
-    padding = (-(len(image) + payload_size)) % 8 if args.align8 else 0
-    with open(args.output, 'wb') as f:
-        f.write(image)
-        f.write(bytes(padding))
-        for content in files:
-            f.write(content)
-            f.write(struct.pack('<I', len(content)))
+    files = [read(name) for name in args.files]
+    result = image + b''.join(content + struct.pack('<I', len(content)) for content in files)
+    if args.align8:
+        result = aligned(result, end, chain_start)
+    write_updater(args.output, result, files[::-1] + carried, args.align8)
 
 
 def align8(args):
-    with open(args.input, 'rb') as f:
-        data = f.read()
+    data = read(args.input)
     found = layout(data)
     if found and found[1] is not None:
         sys.exit('payload: %s is signed already' % args.input)
-    if payload(data) is None:
+    result = payload(data)
+    if result is None:
         sys.exit('payload: no chunk chain in %s reaches back to the executable image' % args.input)
-    start = image_end(data)
-    padding = (-len(data)) % 8
-    with open(args.output, 'wb') as f:
-        f.write(data[:start])
-        f.write(bytes(padding))
-        f.write(data[start:])
+    chunks = result[1]
+    write_updater(args.output, aligned(data, found[0], chunks[-1][0]), contents(data, chunks), True)
 
 
 def cut(args):
-    with open(args.input, 'rb') as f:
-        data = f.read()
-    with open(args.output, 'wb') as f:
-        f.write(data[:image_end(data)])
+    data = read(args.input)
+    write(args.output, data[:image_end(data)])
 
 
 def list_chunks(args):
-    with open(args.exe, 'rb') as f:
-        data = f.read()
+    data = read(args.exe)
     found = layout(data)
     if found and found[1] is not None:
         print('certificate table at %d (%d bytes)' % (found[1], len(data) - found[1]))
@@ -184,8 +228,7 @@ def list_chunks(args):
 
 
 def extract(args):
-    with open(args.exe, 'rb') as f:
-        data = f.read()
+    data = read(args.exe)
     result = payload(data)
     if result is None:
         sys.exit('payload: no chunk chain of %s reaches back to the executable image' % args.exe)
@@ -193,8 +236,7 @@ def extract(args):
     if not 0 <= args.index < len(chunks):
         sys.exit('payload: %s has no chunk %d' % (args.exe, args.index))
     start, length = chunks[args.index]
-    with open(args.output, 'wb') as f:
-        f.write(data[start:start + length])
+    write(args.output, data[start:start + length])
 
 
 def main():

@@ -14,9 +14,17 @@ the build needs. A bad file stops the build with a message that names the file
         checking them (the banner 380 x 69 pixels, 8 bits per pixel,
         uncompressed; the icon an icon file), the project's generated
         stand-ins for those not given.
-  release_data.py report STAND_INS NAME=FILE...
-        One line per input: real release data, or one of the project's
-        stand-ins (a file whose SHA-256 STAND_INS lists, or no file at all).
+  release_data.py report [--final] STAND_INS DECLARED NAME=FILE...
+        One line per input, naming it as one of:
+          a stand-in made by the project: a file whose SHA-256 STAND_INS
+            lists, or a FILE that isn't there (the build generates one);
+          declared real: a file that DECLARED lists under its name with its
+            SHA-256, as sha256sum writes them; the release engineer keeps
+            DECLARED with the real data;
+          unknown: neither, such as an edited stand-in or a declared file
+            changed since.
+        With --final, anything not declared real stops the build, with each
+        such file and why.
 """
 import argparse
 import hashlib
@@ -132,19 +140,63 @@ def artwork(args):
                 f.write(make())
 
 
+def read_sums(path):
+    """(digest, file name) of each line of a sha256sum listing; "#" lines are
+    comments."""
+    sums = []
+    with open(path) as f:
+        for number, line in enumerate(f, 1):
+            if not line.strip() or line.startswith('#'):
+                continue
+            fields = line.split(None, 1)
+            if len(fields) != 2 or len(fields[0]) != 64:
+                refuse('%s:%d' % (path, number), 'expected a SHA-256 and a file name, as sha256sum writes them')
+            sums.append((fields[0].lower(), os.path.basename(fields[1].strip().lstrip('*'))))
+    return sums
+
+
+def classify(path, stand_ins, declared, declared_path):
+    """(declared real?, what the file is, why a final build refuses it)."""
+    if not os.path.exists(path):
+        return False, 'stand-in made by the project (none in data/)', \
+            "not there: the build would use the project's generated stand-in"
+    with open(path, 'rb') as f:
+        digest = hashlib.sha256(f.read()).hexdigest()
+    if digest in stand_ins:
+        kind = 'stand-in made by the project'
+        return False, kind, kind
+    name = os.path.basename(path)
+    if declared.get(name) == digest:
+        return True, 'declared real', ''
+    listing = os.path.basename(declared_path)
+    if name in declared:
+        kind = 'unknown: changed since %s declared it' % listing
+        return False, kind, kind + ' (its SHA-256 is %s)' % digest
+    kind = 'unknown: neither a stand-in nor declared in %s' % listing
+    return False, kind, kind
+
+
 def report(args):
-    with open(args.stand_ins) as f:
-        stand_ins = {line.split()[0] for line in f if line.strip() and not line.startswith('#')}
+    stand_ins = {digest for digest, _ in read_sums(args.stand_ins)}
+    declared = dict((name, digest) for digest, name in read_sums(args.declared)) \
+        if os.path.exists(args.declared) else {}
     print('release data:')
+    refused = []
     for item in args.inputs:
         name, path = item.split('=', 1)
-        if not path:
-            kind, path = 'stand-in made by the project (none in data/)', '(generated)'
-        else:
-            with open(path, 'rb') as f:
-                digest = hashlib.sha256(f.read()).hexdigest()
-            kind = 'stand-in made by the project' if digest in stand_ins else 'real release data'
-        print('  %-16s %-40s %s' % (name, path, kind))
+        real, kind, why = classify(path, stand_ins, declared, args.declared)
+        print('  %-16s %-40s %s' % (name, path if os.path.exists(path) else '(generated)', kind))
+        if not real:
+            refused.append('  %s: %s' % (path, why))
+    if not refused:
+        print('release data: every file declared real')
+    elif args.final:
+        sys.stdout.flush()
+        sys.exit('release data: a final build takes only data declared real in %s; refused:\n%s'
+                 % (args.declared, '\n'.join(refused)))
+    else:
+        print('release data: %d of %d not declared real: a build for trying out, not for release (a '
+              'final build refuses it)' % (len(refused), len(args.inputs)))
 
 
 def main():
@@ -162,7 +214,9 @@ def main():
     p.add_argument('--icon')
     p.set_defaults(run=artwork)
     p = commands.add_parser('report')
+    p.add_argument('--final', action='store_true')
     p.add_argument('stand_ins')
+    p.add_argument('declared')
     p.add_argument('inputs', nargs='+')
     p.set_defaults(run=report)
     args = parser.parse_args()
