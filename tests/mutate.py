@@ -87,8 +87,6 @@ FAULTS = [
      [('record.offset > 0x7FFFFFFFu', 'record.offset >= 0x7FFFFFFFu')]),
     ('bytepatch-continue', 'patch/bytepatch.cpp', 'a failed record doesn\'t stop the table',
      [('fputc(record.value, file.Get()) == EOF', 'false'), ('fputc(record.value, file) == EOF', 'false')]),
-    ('holder-error-flag', 'base/holders.h', 'a stream whose write failed earlier closes as a success',
-     [('int failed = ferror(file_);', 'int failed = 0;')]),
     ('replace-overlap', 'patch/search.cpp|patch/replace.cpp', 'the scan resumes inside a replaced occurrence',
      [('p = found + needle.length;', 'p = found + 1;'), ('p += length;', 'p += 1;')]),
     ('replace-carry', 'patch/rewrite.cpp|patch/replace.cpp', 'nothing is carried across a block boundary',
