@@ -146,43 +146,40 @@ bool FindPayload(FILE *stream, long fileSize, long *payloadEnd, uint32_t *chunkC
 
 } // namespace
 
-char *GetOwnExePath()
+namespace {
+
+// The running executable's full path through getModuleFileName (the ANSI or
+// the UTF-16 call), as a new heap string grown until it fits; null when
+// memory runs out or the path doesn't fit 32,768 characters.
+template <typename Char> Char *ModuleFileName(DWORD(WINAPI *getModuleFileName)(HMODULE, Char *, DWORD))
 {
     for (DWORD size = MAX_PATH; size <= 32768; size *= 2) {
-        HeapMemory path(malloc(size));
+        HeapMemory path(malloc(size * sizeof(Char)));
         if (!path)
             return nullptr;
-        DWORD length = GetModuleFileNameA(nullptr, path.Get(), size);
+        DWORD length = getModuleFileName(nullptr, reinterpret_cast<Char *>(path.Get()), size);
         if (length > 0 && length < size)
-            return static_cast<char *>(path.Release());
+            return static_cast<Char *>(path.Release());
         if (length == 0)
             return nullptr;
     }
     return nullptr;
 }
-
-namespace {
 
 // The same in UTF-16, by which the file is opened: its ANSI name is only fit
 // to be shown where the folder's name holds a character the code page lacks
 // (a downloads folder named in another script).
 wchar_t *GetOwnExePathW()
 {
-    for (DWORD size = MAX_PATH; size <= 32768; size *= 2) {
-        HeapMemory path(malloc(size * sizeof(wchar_t)));
-        if (!path)
-            return nullptr;
-        wchar_t *wide = reinterpret_cast<wchar_t *>(path.Get());
-        DWORD length = GetModuleFileNameW(nullptr, wide, size);
-        if (length > 0 && length < size)
-            return static_cast<wchar_t *>(path.Release());
-        if (length == 0)
-            return nullptr;
-    }
-    return nullptr;
+    return ModuleFileName<wchar_t>(GetModuleFileNameW);
 }
 
 } // namespace
+
+char *GetOwnExePath()
+{
+    return ModuleFileName<char>(GetModuleFileNameA);
+}
 
 uint32_t LocatePayloadChunk(FILE *stream, uint32_t index, const char *displayName)
 {
