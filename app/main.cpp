@@ -1,9 +1,10 @@
 // The entry point: discovery (with the game folder's mirror in the
-// VirtualStore), the saved-game list, the payload check, the confirmation,
-// the progress dialog; then everything held is released. The exit code is 0
-// on every path and the command line is ignored.
+// VirtualStore, and the trees the update may write in), the saved-game list, the payload check, the
+// confirmation, the progress dialog; then everything held is released. The exit code is 0 on every path and
+// the command line is ignored.
 #include "app/app.h"
 
+#include "base/door.h"
 #include "base/prompts.h"
 #include "discovery/discovery.h"
 #include "patch/patch.h"
@@ -26,6 +27,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     // the system's "There is no disk in the drive".
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     RestrictDllSearch();
+    // Where Windows has it, its own guard: no junction a non-administrator
+    // made is followed.
+    EnforceRedirectionTrust();
 
     if (LocateGameAndBuildPaths()) {
         // The saved games of the game folder come first, then those of its
@@ -33,11 +37,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         // list empty; the question comes only after ones that end normally,
         // with or without saved games. A damaged download is refused before
         // the question, while nothing has been changed yet.
-        if (LocateVirtualStoreMirror() && CollectSavedGames(TargetPath(kEntrySaveWildcard)) &&
+        if (LocateVirtualStoreMirror() && FixUpdateTrees() &&
+            CollectSavedGames(TargetPath(kEntrySaveWildcard)) &&
             (!MirrorPath(kEntrySaveWildcard) || CollectSavedGames(MirrorPath(kEntrySaveWildcard))) &&
             VerifyPayloadChunk(0) && AskYesNoF(kConfirmUpdate, TargetPath(kEntryInstallDirectory)))
             RunProgressDialog(instance);
         ReleaseFileList();
+        ReleaseWriteTrees();
         ReleaseVirtualStoreMirror();
         ReleaseTargetPathTable();
     }

@@ -14,11 +14,8 @@
 #include "discovery/discovery.h"
 
 #include "base/holders.h"
-#include "base/library.h"
 #include "base/names.h"
 #include "base/prompts.h"
-
-#include <shlobj.h>
 
 #include <ctype.h>
 #include <direct.h>
@@ -80,17 +77,6 @@ char *entryStart[kTargetEntryCount + 1];
 bool IsSeparator(char c)
 {
     return c == '\\' || c == '/';
-}
-
-// The length of the longest path built behind the directory: a backslash and
-// the longest relative path.
-size_t LongestTail()
-{
-    size_t longest = 0;
-    for (unsigned entry = 1; entry <= kTargetEntryCount; ++entry)
-        longest =
-            strlen(kRelativeTargetPaths[entry]) > longest ? strlen(kRelativeTargetPaths[entry]) : longest;
-    return 1 + longest;
 }
 
 // A drive letter, a colon and a separator ("C:\..." or "C:/..."), or a
@@ -163,6 +149,15 @@ bool ResolvesToItself(const char *path)
 
 } // namespace
 
+size_t LongestTargetTail()
+{
+    size_t longest = 0;
+    for (unsigned entry = 1; entry <= kTargetEntryCount; ++entry)
+        longest =
+            strlen(kRelativeTargetPaths[entry]) > longest ? strlen(kRelativeTargetPaths[entry]) : longest;
+    return 1 + longest;
+}
+
 bool IsUsableDirectory(const char *path)
 {
     return IsAbsoluteOutsideDevices(path) && HasPlainNames(path) && ResolvesToItself(path);
@@ -205,7 +200,7 @@ char *ReadGameDirectory()
     char *directory = NarrowName(wide, static_cast<int>(wideLength), &exact);
     if (!directory)
         return ShowError(kOutOfMemory), nullptr;
-    if (!exact || strlen(directory) + LongestTail() >= MAX_PATH) {
+    if (!exact || strlen(directory) + LongestTargetTail() >= MAX_PATH) {
         ShowErrorF(kDirectoryNotFound, directory);
         free(directory);
         return nullptr;
@@ -213,10 +208,9 @@ char *ReadGameDirectory()
     return directory;
 }
 
-// One heap block: directory first, then entries 1 to 35, each directory,
-// "\\" and its relative path; start receives where each begins. Null when
-// memory runs out.
-char *BuildTable(const char *directory, char *start[kTargetEntryCount + 1])
+} // namespace
+
+char *BuildPathTable(const char *directory, char *start[kTargetEntryCount + 1])
 {
     size_t directoryRoom = strlen(directory) + 1;
     size_t blockSize = directoryRoom;
@@ -238,15 +232,13 @@ char *BuildTable(const char *directory, char *start[kTargetEntryCount + 1])
     return block;
 }
 
-} // namespace
-
 int LocateGameAndBuildPaths()
 {
     HeapMemory directory(ReadGameDirectory());
     if (!directory)
         return 0;
     char *start[kTargetEntryCount + 1];
-    HeapMemory block(BuildTable(directory.Get(), start));
+    HeapMemory block(BuildPathTable(directory.Get(), start));
     if (!block)
         return ShowError(kOutOfMemory);
 
@@ -270,113 +262,4 @@ void ReleaseTargetPathTable()
     TargetPathTable = nullptr;
     for (char *&start : entryStart)
         start = nullptr;
-}
-
-namespace {
-
-// The mirror's table, laid out as the target path table, and which entries
-// have a copy there.
-char *mirrorTable = nullptr;
-char *mirrorStart[kTargetEntryCount + 1];
-bool mirrorCopy[kTargetEntryCount + 1];
-unsigned mirrorCopyCount = 0;
-
-typedef HRESULT(WINAPI *GetFolderPathFunction)(HWND, int, HANDLE, DWORD, LPWSTR);
-
-// The local application data folder of the user the updater runs as, in
-// UTF-16 (MAX_PATH units); false when it can't be had. shell32 is loaded
-// from the system directory only, when it is needed.
-bool LocalApplicationData(wchar_t *path)
-{
-    HMODULE shell = LoadSystemLibrary("shell32.dll");
-    auto getFolderPath = shell ? reinterpret_cast<GetFolderPathFunction>(
-                                     reinterpret_cast<void *>(GetProcAddress(shell, "SHGetFolderPathW")))
-                               : nullptr;
-    return getFolderPath &&
-           SUCCEEDED(getFolderPath(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path));
-}
-
-// The mirror of directory (a folder on a drive) in UTF-16, as a new heap
-// string; null when memory runs out or there is no local application data.
-wchar_t *MirrorOf(const char *directory)
-{
-    static const wchar_t kStore[] = L"\\VirtualStore";
-    wchar_t local[MAX_PATH];
-    if (!LocalApplicationData(local))
-        return nullptr;
-    HeapMemory tail(WidenName(directory + 2));
-    if (!tail)
-        return nullptr;
-    const wchar_t *rest = reinterpret_cast<const wchar_t *>(tail.Get());
-    size_t localLength = wcslen(local), restLength = wcslen(rest);
-    wchar_t *mirror =
-        static_cast<wchar_t *>(malloc((localLength + wcslen(kStore) + restLength + 1) * sizeof(wchar_t)));
-    if (!mirror)
-        return nullptr;
-    wcscpy(mirror, local);
-    wcscat(mirror, kStore);
-    // The store keeps the folder's path with backslashes.
-    wchar_t *at = mirror + wcslen(mirror);
-    for (size_t i = 0; i <= restLength; ++i)
-        at[i] = rest[i] == L'/' ? L'\\' : rest[i];
-    return mirror;
-}
-
-} // namespace
-
-int LocateVirtualStoreMirror()
-{
-    ReleaseVirtualStoreMirror();
-    const char *directory = TargetPath(kEntryInstallDirectory);
-    // Only a folder on a drive is redirected; a network path never is.
-    if (!directory || directory[0] == '\0' || directory[1] != ':')
-        return 1;
-    HeapMemory mirror(MirrorOf(directory));
-    if (!mirror)
-        return 1;
-    DWORD attributes = GetFileAttributesW(reinterpret_cast<const wchar_t *>(mirror.Get()));
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return 1;
-
-    bool exact = false;
-    HeapMemory narrow(NarrowName(reinterpret_cast<const wchar_t *>(mirror.Get()), -1, &exact));
-    if (!narrow)
-        return ShowError(kOutOfMemory);
-    if (!exact || strlen(narrow.Get()) + LongestTail() >= MAX_PATH)
-        return ShowErrorF(kDirectoryNotFound, narrow.Get());
-    char *start[kTargetEntryCount + 1];
-    char *table = BuildTable(narrow.Get(), start);
-    if (!table)
-        return ShowError(kOutOfMemory);
-    mirrorTable = table;
-    memcpy(mirrorStart, start, sizeof start);
-    for (unsigned entry = 1; entry < kEntrySaveWildcard; ++entry) {
-        DWORD found = GetFileAttributesA(start[entry]);
-        mirrorCopy[entry] = found != INVALID_FILE_ATTRIBUTES && !(found & FILE_ATTRIBUTE_DIRECTORY);
-        mirrorCopyCount += mirrorCopy[entry] ? 1 : 0;
-    }
-    mirrorCopy[kEntrySaveWildcard] = true;
-    return 1;
-}
-
-const char *MirrorPath(unsigned entry)
-{
-    return mirrorTable && entry >= 1 && entry <= kTargetEntryCount && mirrorCopy[entry] ? mirrorStart[entry]
-                                                                                        : nullptr;
-}
-
-unsigned MirrorCopyCount()
-{
-    return mirrorCopyCount;
-}
-
-void ReleaseVirtualStoreMirror()
-{
-    free(mirrorTable);
-    mirrorTable = nullptr;
-    for (unsigned entry = 0; entry <= kTargetEntryCount; ++entry) {
-        mirrorStart[entry] = nullptr;
-        mirrorCopy[entry] = false;
-    }
-    mirrorCopyCount = 0;
 }

@@ -3,6 +3,8 @@
 // directory the current directory.
 #pragma once
 
+#include <stddef.h>
+
 // The game's application key below HKEY_LOCAL_MACHINE and its value naming the
 // installation directory.
 constexpr char kGameKeyPath[] = "Software\\Microsoft\\DirectPlay\\Applications\\Vendrake2";
@@ -43,6 +45,15 @@ const char *TargetPath(unsigned entry);
 // Frees the table (the main flow does this once, at the end of the run).
 void ReleaseTargetPathTable();
 
+// The length of the longest path built behind a directory: a backslash and
+// the longest relative path.
+size_t LongestTargetTail();
+// A table laid out for directory in one zero-filled heap block: directory
+// first, then entries 1 to 35, each directory, "\\" and its relative path;
+// start receives where each begins. Null when memory runs out; the caller
+// frees the block.
+char *BuildPathTable(const char *directory, char *start[kTargetEntryCount + 1]);
+
 // ---------------------------------------------------------------------------
 // The game folder's mirror in the VirtualStore.
 //
@@ -62,7 +73,7 @@ int LocateVirtualStoreMirror();
 
 // The full path of the copy of entry 1 to 34 in the mirror when a file stands
 // there, else null; for kEntrySaveWildcard the mirror's save-game wildcard
-// while a mirror exists.
+// and for kEntryInstallDirectory the mirror itself, while a mirror exists.
 const char *MirrorPath(unsigned entry);
 
 // How many target files have a copy in the mirror.
@@ -70,3 +81,12 @@ unsigned MirrorCopyCount();
 
 // Forgets the mirror (the main flow does this once, at the end of the run).
 void ReleaseVirtualStoreMirror();
+
+// ---------------------------------------------------------------------------
+// The trees the update may write in (see base/door.h): the game folder and,
+// where it has one, its mirror, fixed by their final paths once discovery is
+// done. 1 when both can be used; 0 after the missing-folder box naming the
+// one that can't: a game folder that can't be opened as a folder (such as
+// one behind a junction that Windows' guard refuses), or a mirror that isn't
+// where the VirtualStore keeps it (a link from the VirtualStore down).
+int FixUpdateTrees();

@@ -1,12 +1,16 @@
 // Byte pokes: single bytes written at fixed offsets of an existing file.
 #include "patch/patch.h"
 
+#include "base/door.h"
 #include "base/holders.h"
 #include "base/prompts.h"
 
 int ApplyBytePatches(const char *path, const BytePatch *table, uint32_t count)
 {
-    FileStream file(fopen(path, "rb+"));
+    // Opened through the door, sharing reading and writing as a plain open
+    // for update does; a file it refuses is one that can't be opened.
+    Refusal refusal = Refusal::None;
+    FileStream file(OpenStreamToChange(path, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, &refusal));
     if (!file)
         return ShowErrorF(kCannotOpen, path);
     for (uint32_t i = 0; i < count; ++i) {

@@ -19,7 +19,7 @@ inline void WhileWorking()
 }
 
 // ---------------------------------------------------------------------------
-// Payload and whole-file extraction (payload.cpp).
+// Payload (payload.cpp) and whole-file extraction (extract.cpp).
 //
 // The payload is appended to the executable, behind everything else in it:
 //
@@ -37,6 +37,10 @@ inline void WhileWorking()
 // Full path of the running executable, as a new heap string; null when memory
 // runs out or the path doesn't fit. The caller frees it.
 char *GetOwnExePath();
+// The same in UTF-16, by which the file is opened: its ANSI name is only fit
+// to be shown where the folder's name holds a character the code page lacks
+// (a downloads folder named in another script).
+wchar_t *GetOwnExePathW();
 
 // Positions stream at the first data byte of chunk index and returns the
 // chunk's length; 0 after reporting a failure naming displayName (also when
@@ -47,6 +51,10 @@ uint32_t LocatePayloadChunk(FILE *stream, uint32_t index, const char *displayNam
 // chunk index in a payload that reaches back to its image. 1 when it does;
 // else 0 after the box the extraction would show.
 int VerifyPayloadChunk(uint32_t index);
+// The file at openPath opened for reading at the first byte of chunk index,
+// whose length goes to *length; null after the box a failure calls for,
+// naming displayName. The caller closes the stream.
+FILE *OpenPayloadChunk(const wchar_t *openPath, const char *displayName, uint32_t index, uint32_t *length);
 
 // Creates every missing directory on the full file path; the working
 // directory is the same afterwards. 1 on success, 0 after a report.
@@ -58,8 +66,10 @@ int EnsureDirectories(const char *path);
 size_t DirectoryWalkStart(const char *path);
 
 // Writes chunk index as the whole content of targetPath. The copy goes to a
-// temporary file beside the target, which replaces the target only once it is
-// complete, so a failed copy leaves the old target as it was.
+// new file beside the target, under a name no one can guess, which takes the
+// target's name only once it is complete, so a failed copy leaves the old
+// target as it was. The target itself is never opened. Where the update's
+// trees are fixed, the folders are made and checked through the door.
 int ExtractChunkToFile(const char *targetPath, uint32_t index);
 // The same with the payload of the executable at sourcePath, which failures
 // name; ExtractChunkToFile passes the running executable.

@@ -1,13 +1,10 @@
-// The payload appended to the executable, and the extraction of one chunk into
-// a game file.
+// The payload appended to the executable: the chain of chunks checked back
+// to the executable image, and a chunk located in it.
 #include "patch/patch.h"
 
 #include "base/holders.h"
-#include "base/names.h"
 #include "base/prompts.h"
 
-#include <direct.h>
-#include <io.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -166,15 +163,12 @@ template <typename Char> Char *ModuleFileName(DWORD(WINAPI *getModuleFileName)(H
     return nullptr;
 }
 
-// The same in UTF-16, by which the file is opened: its ANSI name is only fit
-// to be shown where the folder's name holds a character the code page lacks
-// (a downloads folder named in another script).
+} // namespace
+
 wchar_t *GetOwnExePathW()
 {
     return ModuleFileName<wchar_t>(GetModuleFileNameW);
 }
-
-} // namespace
 
 char *GetOwnExePath()
 {
@@ -212,104 +206,7 @@ uint32_t LocatePayloadChunk(FILE *stream, uint32_t index, const char *displayNam
     return length;
 }
 
-size_t DirectoryWalkStart(const char *path)
-{
-    size_t length = strlen(path);
-    if (length >= 2 && path[1] == ':')
-        return length >= 3 ? 3 : length;
-    if (path[0] == '\\' && path[1] == '\\') {
-        // A network path's first two names are its server and its share; the
-        // server is no folder that could be entered.
-        const char *server = strchr(path + 2, '\\');
-        const char *share = server ? strchr(server + 1, '\\') : nullptr;
-        return share ? static_cast<size_t>(share - path) + 1 : length;
-    }
-    return path[0] == '\\' ? 1 : 0;
-}
-
-int EnsureDirectories(const char *path)
-{
-    char saved[MAX_PATH];
-    if (!_getcwd(saved, MAX_PATH))
-        return ShowErrorF(kCannotWrite, path);
-
-    size_t length = strlen(path);
-    HeapMemory copy(malloc(length + 1));
-    if (!copy)
-        return ShowErrorF(kCannotWrite, path);
-    char *prefix = copy.Get();
-    memcpy(prefix, path, length + 1);
-
-    bool creating = false;
-    for (size_t i = DirectoryWalkStart(path); i < length; ++i) {
-        if (path[i] != '\\')
-            continue;
-        prefix[i] = '\0';
-        if (!creating && _chdir(prefix) != 0)
-            creating = true;
-        if (creating && _mkdir(prefix) != 0) {
-            ShowErrorF(kCannotWrite, path);
-            _chdir(saved);
-            return 0;
-        }
-        prefix[i] = '\\';
-    }
-    if (_chdir(saved) != 0)
-        return ShowErrorF(kCannotWrite, path);
-    return 1;
-}
-
-namespace {
-
-// The temporary file beside target: its directory followed by "~patch.tmp".
-// Null when memory runs out.
-char *TemporaryPathBeside(const char *target)
-{
-    static const char kName[] = "~patch.tmp";
-    const char *slash = strrchr(target, '\\');
-    size_t directoryLength = slash ? static_cast<size_t>(slash - target) + 1 : 0;
-    char *path = static_cast<char *>(malloc(directoryLength + sizeof kName));
-    if (!path)
-        return nullptr;
-    memcpy(path, target, directoryLength);
-    memcpy(path + directoryLength, kName, sizeof kName);
-    return path;
-}
-
-// What went wrong in a copy, to be reported once everything is released.
-enum class CopyFailure { None, Create, Read, Write };
-
-// Copies length bytes from source to the new file at temporaryPath, which is
-// closed again (its data on the disk) when this returns.
-CopyFailure CopyChunk(FILE *source, uint32_t length, const char *temporaryPath)
-{
-    FileStream target(fopen(temporaryPath, "wb"));
-    if (!target)
-        return CopyFailure::Create;
-    unsigned char block[kBlockSize];
-    while (length > 0) {
-        size_t size = length < kBlockSize ? length : kBlockSize;
-        if (fread(block, 1, size, source) != size)
-            return CopyFailure::Read;
-        if (fwrite(block, 1, size, target.Get()) != size)
-            return CopyFailure::Write;
-        length -= static_cast<uint32_t>(size);
-        WhileWorking();
-    }
-    // Buffered data reaches the file only now; a full disk shows here. Then
-    // the file's data is put on the disk itself, so that the rename that
-    // follows can never stand over data a power loss took.
-    if (fflush(target.Get()) != 0 ||
-        !FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(target.Get())))) ||
-        target.Close() != 0)
-        return CopyFailure::Write;
-    return CopyFailure::None;
-}
-
-// The file at openPath opened for reading at the first byte of chunk index,
-// whose length goes to *length; null after the box a failure calls for,
-// naming displayName. The caller closes the stream.
-FILE *OpenChunk(const wchar_t *openPath, const char *displayName, uint32_t index, uint32_t *length)
+FILE *OpenPayloadChunk(const wchar_t *openPath, const char *displayName, uint32_t index, uint32_t *length)
 {
     FileStream stream(_wfopen(openPath, L"rb"));
     if (!stream) {
@@ -322,63 +219,6 @@ FILE *OpenChunk(const wchar_t *openPath, const char *displayName, uint32_t index
     return stream.Release();
 }
 
-// True when targetPath is a file that may be replaced, or nothing: a
-// read-only file is refused here as on Windows, where the rename over it
-// fails (Wine would replace it and drop the attribute), and a directory
-// before anything is copied.
-bool MayReplace(const char *targetPath)
-{
-    DWORD attributes = GetFileAttributesA(targetPath);
-    return attributes == INVALID_FILE_ATTRIBUTES ||
-           !(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
-}
-
-int Extract(const wchar_t *openPath, const char *sourcePath, const char *targetPath, uint32_t index)
-{
-    uint32_t length = 0;
-    FileStream source(OpenChunk(openPath, sourcePath, index, &length));
-    if (!source)
-        return 0;
-    if (!EnsureDirectories(targetPath))
-        return 0;
-    if (!MayReplace(targetPath)) {
-        source.Close();
-        return ShowErrorF(kCannotCreate, targetPath);
-    }
-    HeapMemory temporaryPath(TemporaryPathBeside(targetPath));
-    if (!temporaryPath) {
-        source.Close();
-        return ShowError(kOutOfMemory);
-    }
-    CopyFailure failure = CopyChunk(source.Get(), length, temporaryPath.Get());
-    source.Close();
-    // The copy's data is on the disk already (CopyChunk flushed it), so the
-    // rename, on the same volume, never stands over missing data.
-    if (failure == CopyFailure::None &&
-        MoveFileExA(temporaryPath.Get(), targetPath, MOVEFILE_REPLACE_EXISTING))
-        return 1;
-    // Nothing of the copy stays; the old target is as it was.
-    DeleteFileA(temporaryPath.Get());
-    switch (failure) {
-    case CopyFailure::Read:
-        return ShowErrorF(kCannotRead, sourcePath);
-    case CopyFailure::Write:
-        return ShowErrorF(kCannotWrite, targetPath);
-    default:
-        return ShowErrorF(kCannotCreate, targetPath);
-    }
-}
-
-} // namespace
-
-int ExtractChunkFromFile(const char *sourcePath, const char *targetPath, uint32_t index)
-{
-    HeapMemory wide(WidenName(sourcePath));
-    if (!wide)
-        return ShowError(kOutOfMemory);
-    return Extract(reinterpret_cast<const wchar_t *>(wide.Get()), sourcePath, targetPath, index);
-}
-
 int VerifyPayloadChunk(uint32_t index)
 {
     HeapMemory ownPath(GetOwnExePath());
@@ -387,15 +227,6 @@ int VerifyPayloadChunk(uint32_t index)
         return ShowError(kOutOfMemory);
     uint32_t length = 0;
     FileStream source(
-        OpenChunk(reinterpret_cast<const wchar_t *>(ownPathW.Get()), ownPath.Get(), index, &length));
+        OpenPayloadChunk(reinterpret_cast<const wchar_t *>(ownPathW.Get()), ownPath.Get(), index, &length));
     return source ? 1 : 0;
-}
-
-int ExtractChunkToFile(const char *targetPath, uint32_t index)
-{
-    HeapMemory ownPath(GetOwnExePath());
-    HeapMemory ownPathW(GetOwnExePathW());
-    if (!ownPath || !ownPathW)
-        return ShowError(kOutOfMemory);
-    return Extract(reinterpret_cast<const wchar_t *>(ownPathW.Get()), ownPath.Get(), targetPath, index);
 }

@@ -13,11 +13,11 @@
 // hold the file in between and make that fail.
 #include "patch/patch.h"
 
+#include "base/door.h"
 #include "base/holders.h"
 #include "base/prompts.h"
 
 #include <io.h>
-#include <share.h>
 #include <string.h>
 
 const unsigned char kSaveRuleReplacement[kSaveRuleLength] = {'C', 'P', 'U', 0,   0,   0,   0,   0,   0,
@@ -86,13 +86,17 @@ int Rewrite(const char *fileName, const unsigned char *replacement, const unsign
 {
     *complete = false;
     length &= 0xFF;
-    // Opened so that no other program may write to the file meanwhile: one
-    // that holds it for writing already (a game that keeps its saved game
-    // open) makes the open fail before anything is written, rather than
-    // have the file rewritten under it.
-    FileStream file(_fsopen(fileName, "rb+", _SH_DENYWR));
+    // Opened through the door, so that no other program may write to the
+    // file meanwhile: one that holds it for writing already (a game that
+    // keeps its saved game open) makes the open fail before anything is
+    // written, rather than have the file rewritten under it. A file the door
+    // refuses is one that can't be opened; one written before in this run
+    // (reached again through another name) is left as it is, unasked.
+    Refusal refusal = Refusal::None;
+    long long size = 0;
+    FileStream file(OpenStreamToChange(fileName, FILE_SHARE_READ, &size, &refusal));
     if (!file)
-        return ReportOrAskF(kCannotOpen, fileName, failHard);
+        return refusal == Refusal::WrittenBefore ? 1 : ReportOrAskF(kCannotOpen, fileName, failHard);
     // Blocks go straight from the file into the window; the stream's own
     // buffer would only copy every byte once more.
     setvbuf(file.Get(), nullptr, _IONBF, 0);
@@ -105,9 +109,7 @@ int Rewrite(const char *fileName, const unsigned char *replacement, const unsign
         return ReportOrAskF(message, fileName, failHard);
     };
 
-    long long size;
-    if (_fseeki64(file.Get(), 0, SEEK_END) != 0 || (size = _ftelli64(file.Get())) < 0 ||
-        _fseeki64(file.Get(), 0, SEEK_SET) != 0)
+    if (size < 0)
         return fail(kCannotRead);
 
     // The block is read to window + kCarryRoom, the carried bytes stand right

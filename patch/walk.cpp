@@ -2,6 +2,7 @@
 // existence checks, and the putting back of a file's time stamps.
 #include "patch/patch.h"
 
+#include "base/door.h"
 #include "base/holders.h"
 #include "base/names.h"
 #include "base/prompts.h"
@@ -94,7 +95,10 @@ int RestoreFileTimes(const char *fileName, const FILETIME *creationTime, const F
 {
     if (set)
         *set = false;
-    Handle file(CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, INVALID_HANDLE_VALUE));
+    // Through the door, held without sharing; the times may be set again on
+    // a file written before in this run.
+    Refusal refusal = Refusal::None;
+    Handle file(OpenToChange(fileName, GENERIC_WRITE, 0, false, nullptr, &refusal));
     if (!file.Valid())
         return ReportOrAskF(kCannotOpen, fileName, failHard);
     if (!SetFileTime(file.Get(), creationTime, lastAccessTime, lastWriteTime)) {

@@ -182,6 +182,11 @@ std::vector<std::string> ListFiles(const std::string &wildcard)
     return names;
 }
 
+std::vector<std::string> TemporaryFiles(const std::string &folder)
+{
+    return ListFiles(folder + "\\~*.tmp");
+}
+
 FileTimes GetFileTimes(const std::string &path)
 {
     FileTimes times = {};

@@ -108,6 +108,10 @@ std::vector<ListedEntry> ListEntries(const std::string &wildcard);
 // The ANSI names of the files (not directories) among them.
 std::vector<std::string> ListFiles(const std::string &wildcard);
 
+// The temporary files ("~*.tmp") in a folder: what the extraction leaves
+// behind beside its target.
+std::vector<std::string> TemporaryFiles(const std::string &folder);
+
 // A file's three time stamps.
 struct FileTimes {
     FILETIME creation, access, write;

@@ -1,0 +1,257 @@
+// The door: the checks on each handle it hands out, and the replacement of
+// a file by a new one put in its place.
+#include "base/door.h"
+
+#include "base/door_tree.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <ntsecapi.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+using namespace door;
+
+namespace {
+
+// The checks on a file's handle: no folder, one name, inside its tree (when
+// trees are fixed), and, when once is set, not written before, whereupon it
+// counts as written. Where the tree is a network share, a link count that
+// can't be had is let pass: a share's links can't lead to this machine's
+// files.
+Refusal Check(HANDLE handle, unsigned tree, bool once, long long *size)
+{
+    FILE_STANDARD_INFO info;
+    bool counted = GetFileInformationByHandleEx(handle, FileStandardInfo, &info, sizeof info);
+    if (counted && info.Directory)
+        return Refusal::Unsafe;
+    wchar_t *final = nullptr;
+    if (tree < kTreeCount) {
+        final = FinalPathOf(handle);
+        if (!final || !Inside(final, tree, false)) {
+            free(final);
+            return Refusal::Unsafe;
+        }
+    }
+    LARGE_INTEGER length = {};
+    bool known = counted ? (length = info.EndOfFile, info.NumberOfLinks == 1)
+                         : tree < kTreeCount && OnNetworkShare(tree) && GetFileSizeEx(handle, &length);
+    if (!known) {
+        free(final);
+        return Refusal::Unsafe;
+    }
+    if (size)
+        *size = length.QuadPart;
+    if (!once || !final) {
+        free(final);
+        return Refusal::None;
+    }
+    if (WrittenBefore(final)) {
+        free(final);
+        return Refusal::WrittenBefore;
+    }
+    if (!Remember(final)) {
+        free(final);
+        return Refusal::Unsafe;
+    }
+    return Refusal::None;
+}
+
+void Dispose(HANDLE handle)
+{
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+} // namespace
+
+void EnforceRedirectionTrust()
+{
+    typedef BOOL(WINAPI * SetPolicyFunction)(int policy, PVOID buffer, SIZE_T length);
+    // ProcessRedirectionTrustPolicy, and its EnforceRedirectionTrust flag.
+    constexpr int kRedirectionTrustPolicy = 16;
+    DWORD flags = 1;
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    auto setPolicy = kernel ? reinterpret_cast<SetPolicyFunction>(reinterpret_cast<void *>(
+                                  GetProcAddress(kernel, "SetProcessMitigationPolicy")))
+                            : nullptr;
+    if (setPolicy)
+        setPolicy(kRedirectionTrustPolicy, &flags, sizeof flags);
+}
+
+HANDLE OpenToChange(const char *path, DWORD access, DWORD share, bool once, long long *size, Refusal *refusal)
+{
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    unsigned tree = kTreeCount;
+    *refusal = Refusal::Unopened;
+    if (!TreesFixed()) {
+        handle =
+            CreateFileA(path, access, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    } else {
+        char full[MAX_PATH], folder[MAX_PATH];
+        const char *name = nullptr;
+        if (!FullPath(path, full) || !Split(full, folder, &name))
+            return INVALID_HANDLE_VALUE;
+        if ((tree = TreeOf(full)) == kTreeCount) {
+            *refusal = Refusal::Unsafe;
+            return INVALID_HANDLE_VALUE;
+        }
+        Folder *holding = Hold(folder, tree, false, refusal);
+        wchar_t *wide = holding ? Join(holding->final, name) : nullptr;
+        if (!wide)
+            return INVALID_HANDLE_VALUE;
+        handle =
+            CreateFileW(wide, access, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        free(wide);
+    }
+    if (handle == INVALID_HANDLE_VALUE) {
+        *refusal = Refusal::Unopened;
+        return handle;
+    }
+    *refusal = Check(handle, tree, once, size);
+    if (*refusal != Refusal::None) {
+        CloseHandle(handle);
+        return INVALID_HANDLE_VALUE;
+    }
+    return handle;
+}
+
+FILE *OpenStreamToChange(const char *path, DWORD share, long long *size, Refusal *refusal)
+{
+    HANDLE handle = OpenToChange(path, GENERIC_READ | GENERIC_WRITE, share, true, size, refusal);
+    if (handle == INVALID_HANDLE_VALUE)
+        return nullptr;
+    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+    if (descriptor < 0) {
+        CloseHandle(handle);
+        *refusal = Refusal::Unopened;
+        return nullptr;
+    }
+    FILE *stream = _fdopen(descriptor, "rb+");
+    if (!stream) {
+        _close(descriptor);
+        *refusal = Refusal::Unopened;
+    }
+    return stream;
+}
+
+Replacement::~Replacement()
+{
+    Discard();
+    free(target_);
+    if (folder_ != INVALID_HANDLE_VALUE)
+        CloseHandle(folder_);
+}
+
+void Replacement::Discard()
+{
+    if (!stream_)
+        return;
+    Dispose(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream_))));
+    fclose(stream_);
+    stream_ = nullptr;
+}
+
+Refusal Replacement::Begin(const char *target)
+{
+    char full[MAX_PATH], folder[MAX_PATH];
+    const char *name = nullptr;
+    if (!FullPath(target, full) || !Split(full, folder, &name))
+        return Refusal::Unopened;
+    unsigned tree = kTreeCount;
+    const wchar_t *folderFinal = nullptr;
+    wchar_t *ownFinal = nullptr;
+    if (TreesFixed()) {
+        if ((tree = TreeOf(full)) == kTreeCount)
+            return Refusal::Unsafe;
+        Refusal refusal = Refusal::None;
+        Folder *holding = Hold(folder, tree, true, &refusal);
+        if (!holding)
+            return refusal;
+        folderFinal = holding->final;
+    } else {
+        wchar_t *wide = Join(nullptr, folder);
+        folder_ = wide ? OpenFolder(wide) : INVALID_HANDLE_VALUE;
+        free(wide);
+        if (folder_ == INVALID_HANDLE_VALUE || !IsFolder(folder_) || !(ownFinal = FinalPathOf(folder_)))
+            return Refusal::Unopened;
+        folderFinal = ownFinal;
+    }
+    target_ = Join(folderFinal, name);
+    if (!target_ || (tree < kTreeCount && WrittenBefore(target_))) {
+        free(ownFinal);
+        return target_ ? Refusal::WrittenBefore : Refusal::Unopened;
+    }
+
+    // "~", six letters no one can guess, ".tmp"; a name that stands already
+    // is never opened, only another drawn.
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 16 && handle == INVALID_HANDLE_VALUE; ++attempt) {
+        unsigned char random[6];
+        if (!RtlGenRandom(random, sizeof random))
+            break;
+        char temporary[] = "~abcdef.tmp";
+        for (int i = 0; i < 6; ++i)
+            temporary[1 + i] = static_cast<char>('a' + random[i] % 26);
+        wchar_t *path = Join(folderFinal, temporary);
+        if (!path)
+            break;
+        handle =
+            CreateFileW(path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD error = GetLastError();
+        free(path);
+        if (handle == INVALID_HANDLE_VALUE && error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    free(ownFinal);
+    if (handle == INVALID_HANDLE_VALUE)
+        return Refusal::Unopened;
+    Refusal refusal = Check(handle, tree, false, nullptr);
+    int descriptor =
+        refusal == Refusal::None ? _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY) : -1;
+    stream_ = descriptor >= 0 ? _fdopen(descriptor, "wb") : nullptr;
+    if (!stream_) {
+        Dispose(handle);
+        if (descriptor >= 0)
+            _close(descriptor);
+        else
+            CloseHandle(handle);
+        return refusal == Refusal::None ? Refusal::Unopened : refusal;
+    }
+    return Refusal::None;
+}
+
+bool Replacement::Flush()
+{
+    return stream_ && fflush(stream_) == 0 && !ferror(stream_) &&
+           FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream_))));
+}
+
+bool Replacement::PutInPlace()
+{
+    if (!stream_ || !target_ || wcsncmp(target_, L"\\\\?\\", 4) != 0)
+        return false;
+    // The rename takes the target's name as the system's own path: "\??\"
+    // in place of the final path's "\\?\".
+    size_t length = wcslen(target_);
+    size_t size = sizeof(FILE_RENAME_INFO) + length * sizeof(wchar_t);
+    FILE_RENAME_INFO *rename = static_cast<FILE_RENAME_INFO *>(calloc(1, size));
+    if (!rename)
+        return false;
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(length * sizeof(wchar_t));
+    memcpy(rename->FileName, L"\\??\\", 4 * sizeof(wchar_t));
+    memcpy(rename->FileName + 4, target_ + 4, (length - 4) * sizeof(wchar_t));
+    bool renamed = SetFileInformationByHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream_))),
+                                              FileRenameInfo, rename, static_cast<DWORD>(size)) != 0;
+    free(rename);
+    if (!renamed)
+        return false;
+    fclose(stream_);
+    stream_ = nullptr;
+    if (TreesFixed() && Remember(target_))
+        target_ = nullptr;
+    return true;
+}

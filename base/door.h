@@ -1,0 +1,100 @@
+// The door: the one way the update opens what it changes.
+//
+// The updater runs as administrator, but the game folder may be one a
+// standard user can write to, and the game's mirror in the VirtualStore
+// always is. Whoever can write there can leave a link (a junction, a symbolic
+// link, a second name of a file) for the updater to follow to a file outside.
+// So a file is opened first, and then what the handle really is gets checked:
+// its final path lies inside the tree it belongs to, it has one name only, it
+// is no folder, and it was not written before in this run. Only then is it
+// written, through that same handle. Checking a name and then opening it
+// would let a link put in its place meanwhile lead the write elsewhere.
+//
+// The trees are the game folder and its mirror, fixed once at start-up by
+// their final paths. Every folder a file is written into is opened and
+// checked in the same way first, and held open without delete sharing until
+// the trees are released, so that no one can rename it away and put a link
+// in its place. An operation called while no tree is fixed checks only that
+// the file has one name and is no folder.
+#pragma once
+
+#include <windows.h>
+#include <stdio.h>
+
+// The error of an open that Windows' redirection guard refuses (a junction
+// made by a user who is no administrator); older SDK headers lack its name.
+constexpr DWORD kUntrustedMountPoint = 448;
+
+// Turns on Windows' own guard where the system has it (Windows 10 22H2 and
+// 11): the process then follows no junction that a non-administrator made.
+void EnforceRedirectionTrust();
+
+// The trees a name can belong to.
+enum : unsigned { kGameTree = 0, kMirrorTree = 1, kTreeCount = 2 };
+
+// Fixes the trees: the game folder (as the table names it) and its mirror
+// (null when there is none), each opened as a folder, held, and known by its
+// final path. Empties the list of files written and lets go of every folder
+// held before. 1 when both could be had; else 0 with *refused naming the one
+// that couldn't, and no tree fixed.
+int FixWriteTrees(const char *gameDirectory, const char *mirrorDirectory, const char **refused);
+// The final path of a tree's folder ("\\?\C:\..." or "\\?\UNC\..."), or
+// null while it isn't fixed.
+const wchar_t *TreeRoot(unsigned tree);
+bool TreesFixed();
+// Lets go of the trees and of every folder held.
+void ReleaseWriteTrees();
+
+// path (UTF-16) opened as a folder: its final path as a new heap string,
+// null when it can't be had. The caller frees it.
+wchar_t *FinalFolderPath(const wchar_t *path);
+
+// Why the door gave no handle.
+enum class Refusal {
+    None,
+    Unopened,      // the open itself failed: missing, held by another program, denied
+    Unsafe,        // outside its tree, a second name, a folder, or what it is can't be had
+    WrittenBefore, // the same file was written before in this run
+    FolderNotMade, // a folder the file needs could not be made
+};
+
+// path opened (OPEN_EXISTING) with access and share and checked; its handle,
+// or INVALID_HANDLE_VALUE with *refusal saying why. *size (when given)
+// receives its size. once: refuse a file written before in this run, and
+// count this one as written.
+HANDLE OpenToChange(const char *path, DWORD access, DWORD share, bool once, long long *size,
+                    Refusal *refusal);
+// The same as a binary stream for reading and writing ("rb+") at the start
+// of the file, counted as written; null with *refusal.
+FILE *OpenStreamToChange(const char *path, DWORD share, long long *size, Refusal *refusal);
+
+// A new file beside target that takes target's name only once it is
+// complete. The name itself is never opened: the rename replaces whatever
+// stands there under that name, a link too, and a link's target stays as it
+// was. A new file that is not put in place is removed through its own
+// handle, never by its name.
+class Replacement {
+public:
+    Replacement() = default;
+    Replacement(const Replacement &) = delete;
+    Replacement &operator=(const Replacement &) = delete;
+    ~Replacement();
+    // Creates the new file, under a name no one can guess, in target's
+    // folder, which is made where it is missing while trees are fixed (else
+    // it must exist), and checks it as the door checks every file.
+    Refusal Begin(const char *target);
+    // The new file's stream ("wb"), while it stands ready.
+    FILE *Stream() const { return stream_; }
+    // Puts the data on the disk: false when any write failed.
+    bool Flush();
+    // Gives the new file target's name, by a rename inside its folder; false
+    // when that fails.
+    bool PutInPlace();
+
+private:
+    void Discard();
+
+    FILE *stream_ = nullptr;
+    HANDLE folder_ = INVALID_HANDLE_VALUE; // held here while no tree is fixed
+    wchar_t *target_ = nullptr;            // the target's final path, once in place
+};
