@@ -3,6 +3,8 @@
 // values and a planted library.
 #include "tests/e2e_support.h"
 
+#include "tests/link_support.h"
+
 #include <string.h>
 
 #include <algorithm>
@@ -227,28 +229,38 @@ TEST(Faults, APlantedLibraryBesideTheUpdaterIsNotLoaded)
 // A game file that can't be opened for update stops the chain at its step:
 // its error box, owned by the dialog, while the bar stands at the steps done;
 // then the dialog closes with no question; the steps before stay done, the
-// file itself and everything after it are untouched.
+// file itself and everything after it are untouched. A link to a file
+// outside the game folder is such a file, and what it names stays as it was.
 TEST(Faults, AGameFileThatCannotBeOpenedStopsTheChain)
 {
-    enum Cause { kMissing, kHeldOpen, kDirectory };
+    enum Cause { kMissing, kHeldOpen, kDirectory, kLinkOut };
     const struct {
         const char *what;
         Cause cause;
-    } cases[] = {
-        {"missing", kMissing}, {"held open without sharing", kHeldOpen}, {"a directory", kDirectory}};
+    } cases[] = {{"missing", kMissing},
+                 {"held open without sharing", kHeldOpen},
+                 {"a directory", kDirectory},
+                 {"a link to a file outside", kLinkOut}};
     constexpr unsigned kSaves = 2;
     const unsigned stepsDone = StepsBefore(kEntryMiss05);
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
+        TempDir outside; // outlives the link to it
         InstalledGame installation(kSaves);
         const std::string target = installation.TargetPath(kEntryMiss05);
         Tree expected = installation.Expected(stepsDone, 0);
-        if (c.cause != kHeldOpen) {
+        if (c.cause == kMissing || c.cause == kDirectory) {
             ASSERT_TRUE(DeleteFileA(target.c_str()));
             expected.erase(kRelativeTargetPaths[kEntryMiss05]);
         }
         if (c.cause == kDirectory) {
             ASSERT_TRUE(CreateDirectoryA(target.c_str(), nullptr));
+        }
+        const std::string outsideFile = outside / "miss05.lvl";
+        if (c.cause == kLinkOut) {
+            WriteFileBytes(outsideFile, installation.Original().at(kRelativeTargetPaths[kEntryMiss05]));
+            ASSERT_TRUE(DeleteFileA(target.c_str()));
+            ASSERT_TRUE(MakeLink(target, outsideFile, false));
         }
 
         std::unique_ptr<HeldOpen> game(c.cause == kHeldOpen ? new HeldOpen(target) : nullptr);
@@ -263,6 +275,10 @@ TEST(Faults, AGameFileThatCannotBeOpenedStopsTheChain)
                   SplitLines(installation.ExpectedLog(stepsDone, 0) + Installation::FileLine(target)));
         ExpectTree(installation.Directory(), expected);
         EXPECT_EQ(c.cause == kDirectory, IsExistingDirectory(target.c_str()) != 0);
+        if (c.cause == kLinkOut) {
+            EXPECT_TRUE(ReadFileBytes(outsideFile) ==
+                        installation.Original().at(kRelativeTargetPaths[kEntryMiss05]));
+        }
         EXPECT_EQ(ReadGameValue("Guid").data, std::string(kGuid) + '\0');
     }
 }

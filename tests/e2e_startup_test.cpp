@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,9 +41,11 @@ TEST(StartUp, NoLeavesEverythingAsItWasWithAndWithoutArguments)
 // starts: no game key, an empty "PATH", a directory that doesn't exist or that
 // the update can't use (relative, a device namespace, a name that Windows
 // resolves to another folder, too long for its files, a name the ANSI code
-// page lacks; each of them one that Windows would enter), and an updater whose
-// payload is missing or damaged. The rows without a game run a damaged
-// updater: discovery's refusal comes first.
+// page lacks; each of them one that Windows would enter), a mirror in the
+// VirtualStore that is a link to a folder outside (the box names the mirror,
+// and nothing there is written), and an updater whose payload is missing or
+// damaged. The rows without a game run a damaged updater: discovery's
+// refusal comes first.
 TEST(StartUp, RefusalsComeBeforeTheQuestionAndChangeNothing)
 {
     TempDir temp, copies;
@@ -78,6 +81,7 @@ TEST(StartUp, RefusalsComeBeforeTheQuestionAndChangeNothing)
         std::string exe;
         std::string message;
         std::wstring widePath = std::wstring();
+        bool mirrorLinkedOut = false;
     } cases[] = {
         {"no key", true, "", damaged, kNotInstalled},
         {"an empty PATH", false, "", DIST_EXE, kNotInstalled},
@@ -108,7 +112,17 @@ TEST(StartUp, RefusalsComeBeforeTheQuestionAndChangeNothing)
         {"chunk 0's length word one too large", false, game + '\0', damaged, Formatted(kCannotRead, damaged)},
         {"cut 4 bytes into the certificate table", false, game + '\0', cut, Formatted(kCannotRead, cut)},
         {"four zero bytes appended", false, game + '\0', appended, Formatted(kCannotRead, appended)},
+        {"the game's mirror in the VirtualStore a link to a folder outside", false, game + '\0', DIST_EXE, "",
+         L"", true},
     };
+    // What a mirror linked out leads to: a folder outside with copies in it.
+    TempDir outside;
+    const Tree outsideFiles = {{"profile\\DEF1.CFG", installation.Original().at("profile\\DEF1.CFG")},
+                               {"save\\obcy.SAV", installation.Original().at(installation.SaveOrder()[0])}};
+    for (const auto &file : outsideFiles) {
+        MakeDirectories(outside / file.first.substr(0, file.first.find('\\')));
+        WriteFileBytes(outside / file.first, file.second);
+    }
     // Windows enters each of these; the refusal is the updater's own.
     char started[MAX_PATH];
     GetCurrentDirectoryA(MAX_PATH, started);
@@ -126,11 +140,14 @@ TEST(StartUp, RefusalsComeBeforeTheQuestionAndChangeNothing)
             ASSERT_TRUE(StoreWideString(HKEY_LOCAL_MACHINE, kGameKeyPath, UpdaterView(), "PATH", c.widePath));
         else
             WriteGameValue("PATH", {true, REG_SZ, c.path});
+        std::unique_ptr<VirtualStoreMirror> mirror(
+            c.mirrorLinkedOut ? new VirtualStoreMirror(game, outside.Path()) : nullptr);
         RunOptions options;
         options.exe = c.exe;
         DriverResult result = RunUpdater({"ok"}, {"wait-exit"}, options);
         SCOPED_TRACE(Transcript(result));
-        ExpectRefusedAtStart(result, c.message);
+        ExpectRefusedAtStart(result, mirror ? Formatted(kDirectoryNotFound, mirror->Directory()) : c.message);
+        mirror.reset();
         EXPECT_EQ(!c.removeKey, GameKeyExists()) << "the key was created";
         EXPECT_FALSE(ReadGameValue("Guid").present);
     }
@@ -139,6 +156,7 @@ TEST(StartUp, RefusalsComeBeforeTheQuestionAndChangeNothing)
     EXPECT_EQ(Ticks(GetFileTimes(installation.Path(installation.SaveOrder()[0])).write),
               Ticks(kOldTimes.write));
     ExpectTree(game, installation.Original());
+    ExpectTree(outside.Path(), outsideFiles);
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // What the end-to-end tests share; see e2e_support.h.
 #include "tests/e2e_support.h"
 
+#include "tests/link_support.h"
+
 #include <shlobj.h>
 
 #include <stdio.h>
@@ -208,6 +210,17 @@ void Installation::Vanish(const std::string &relative)
     DeleteFileA(Path(relative).c_str());
 }
 
+bool Installation::LinkSavedGame(const std::string &name, const std::string &target, bool hard)
+{
+    const std::string relative = "save\\" + name;
+    if (!(hard ? CreateHardLinkA(Path(relative).c_str(), target.c_str(), nullptr) != 0
+               : MakeLink(Path(relative), target, false)))
+        return false;
+    original_[relative] = updatedSaves_[relative] = ReadFileBytes(target);
+    ReadSaveOrder();
+    return true;
+}
+
 void Installation::LeaveOut(const std::string &relative)
 {
     saveOrder_.erase(std::remove(saveOrder_.begin(), saveOrder_.end(), relative), saveOrder_.end());
@@ -274,7 +287,7 @@ void Installation::MakeSavedGame(const std::string &relative, unsigned index)
     updatedSaves_[relative] = updated;
 }
 
-VirtualStoreMirror::VirtualStoreMirror(const std::string &gameDirectory)
+VirtualStoreMirror::VirtualStoreMirror(const std::string &gameDirectory, const std::string &linkedTo)
 {
     wchar_t local[MAX_PATH] = L"";
     EXPECT_TRUE(
@@ -282,7 +295,12 @@ VirtualStoreMirror::VirtualStoreMirror(const std::string &gameDirectory)
     store_ = Narrowed(local) + "\\VirtualStore";
     storeExisted_ = PathExists(store_);
     directory_ = store_ + gameDirectory.substr(2);
-    MakeDirectories(directory_);
+    if (linkedTo.empty()) {
+        MakeDirectories(directory_);
+        return;
+    }
+    MakeDirectories(directory_.substr(0, directory_.rfind('\\')));
+    EXPECT_TRUE(MakeLink(directory_, linkedTo, true)) << directory_;
 }
 
 VirtualStoreMirror::~VirtualStoreMirror()

@@ -100,6 +100,9 @@ public:
     void Skip(const std::string &relative) { skipped_.push_back(relative); }
     // A saved game deleted after the updater listed it: skipped, and gone.
     void Vanish(const std::string &relative);
+    // Makes save\name a link to target (a full path), or a second name of it
+    // when hard is set; it reads as target does, and is expected to stay so.
+    bool LinkSavedGame(const std::string &name, const std::string &target, bool hard);
 
     const std::string &Directory() const { return directory_; }
     std::string Path(const std::string &relative) const { return directory_ + "\\" + relative; }
@@ -141,7 +144,9 @@ private:
 // removed with the object.
 class VirtualStoreMirror {
 public:
-    explicit VirtualStoreMirror(const std::string &gameDirectory);
+    // linkedTo, when given, makes the mirror a link to that folder instead,
+    // as a standard user may.
+    explicit VirtualStoreMirror(const std::string &gameDirectory, const std::string &linkedTo = "");
     ~VirtualStoreMirror();
     const std::string &Directory() const { return directory_; }
     std::string Path(const std::string &relative) const { return directory_ + "\\" + relative; }

@@ -3,9 +3,12 @@
 // VirtualStore, and a saved game of several GiB.
 #include "tests/e2e_support.h"
 
+#include "tests/link_support.h"
+
 #include <string.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,42 +54,93 @@ TEST(Update, NoSavedGamesAndASecondRun)
     }
 }
 
-// A saved game held open by another program (the game still running) can't
-// be rewritten, whether it is held without sharing or held for writing with
-// every sharing allowed (no one writes beside the rewrite): the question
-// whether to go on, owned by the dialog, over a log that ends in that file's
-// opening text and a bar at the steps done, although the steps before it took
-// less than the log's batching interval (the one before is a saved game's).
-// Yes is asked once, leaves the file and its times as they were, ends its
-// line in " pominięto", advances the bar and goes on to the end; No stops the
-// update there.
-TEST(Update, ALockedSavedGameIsAQuestion)
+// A saved game the rewrite can't or mustn't write: held open by another
+// program (the game still running), without sharing or for writing with
+// every sharing allowed (no one writes beside the rewrite); a link to a file
+// outside the installation, or a second name of one, which a standard user
+// may leave for the elevated updater to follow. Each is the question whether
+// to go on, owned by the dialog, over a log that ends in that file's opening
+// text and a bar at the steps done, although the steps before it took less
+// than the log's batching interval. Yes is asked once, leaves the file, its
+// times and what a link names as they were, ends its line in " pominięto"
+// and goes on to the end; No stops the update there. A link to the other
+// saved game is no question: that file is rewritten once, and of its two
+// names the one that comes second ends in " pominięto".
+TEST(Update, ASavedGameThatCannotBeRewrittenIsAQuestion)
 {
-    for (const bool yes : {true, false}) {
-        SCOPED_TRACE(yes ? "yes" : "no");
-        InstalledGame game(2);
-        const std::string &lockedSave = game.SaveOrder()[1];
-        const std::string locked = game.Path(lockedSave);
+    enum Cause { kHeld, kHeldForWriting, kLinkOut, kSecondName, kLinkToSibling };
+    const struct {
+        const char *what;
+        Cause cause;
+        bool yes;
+    } rows[] = {
+        {"held without sharing, No", kHeld, false},
+        {"held for writing, sharing all, Yes", kHeldForWriting, true},
+        {"a link to a file outside, Yes", kLinkOut, true},
+        {"a second name of a file outside, Yes", kSecondName, true},
+        {"a link to the other saved game", kLinkToSibling, true},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        const bool held = row.cause == kHeld || row.cause == kHeldForWriting;
+        // What a link names outlives the link: Wine lists no link whose
+        // target is gone, and its folder could not be removed.
+        TempDir outside;
+        InstalledGame game(held ? 2 : 1);
+        const std::string first = game.SaveOrder()[0];
+        const std::string outsideFile = outside / "cel.SAV";
+        WriteFileBytes(outsideFile, game.Original().at(first));
+        SetFileTimes(outsideFile, kOldTimes);
+        std::string locked = held ? game.SaveOrder()[1] : "save\\link.SAV";
+        if (!held) {
+            ASSERT_TRUE(game.LinkSavedGame("link.SAV",
+                                           row.cause == kLinkToSibling ? game.Path(first) : outsideFile,
+                                           row.cause == kSecondName));
+        }
+        const std::vector<std::string> &order = game.SaveOrder();
         DriverResult result;
         {
-            HeldOpen holder(locked, yes ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
-                            yes ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0);
-            result = yes ? RunScripted({"yes", "yes"}, kToTheEnd) : RunScripted({"yes", "no"}, kUntilClosed);
+            std::unique_ptr<HeldOpen> holder;
+            if (held)
+                holder.reset(row.cause == kHeld
+                                 ? new HeldOpen(game.Path(locked))
+                                 : new HeldOpen(game.Path(locked), GENERIC_READ | GENERIC_WRITE,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE));
+            result = row.cause == kLinkToSibling ? RunScripted({"yes"}, kToTheEnd)
+                     : row.yes                   ? RunScripted({"yes", "yes"}, kToTheEnd)
+                                                 : RunScripted({"yes", "no"}, kUntilClosed);
         }
         SCOPED_TRACE(Transcript(result));
-        ASSERT_EQ(result.boxes.size(), 2u) << "one question, and no cancel question after No";
-        ExpectBoxOverDialog(result.boxes[1], Formatted(kCannotOpen, locked) + kContinueSuffix, "yes,no",
-                            static_cast<int>(kUpdateStepCount + 1));
-        EXPECT_EQ(SplitLines(result.boxes[1].dialog.log),
-                  SplitLines(game.ExpectedLog(kUpdateStepCount, 1) + Installation::FileLine(locked)));
 
-        game.Skip(lockedSave);
-        if (yes)
+        if (row.cause == kLinkToSibling) {
+            ASSERT_EQ(result.boxes.size(), 1u) << "the same file a second time is no question";
+            game.Skip(order[1]);
+            Tree expected = game.Expected(kUpdateStepCount, 2);
+            expected[order[0]] = expected[order[1]] = game.UpdatedSave(first);
+            ASSERT_FALSE(result.snapshots.empty());
+            EXPECT_EQ(SplitLines(result.snapshots.back().log),
+                      SplitLines(game.ExpectedLog(kUpdateStepCount, 2)));
+            ExpectTree(game.Directory(), expected);
+            continue;
+        }
+        const unsigned at =
+            static_cast<unsigned>(std::find(order.begin(), order.end(), locked) - order.begin());
+        ASSERT_EQ(result.boxes.size(), 2u) << "one question, and no cancel question after No";
+        ExpectBoxOverDialog(result.boxes[1], Formatted(kCannotOpen, game.Path(locked)) + kContinueSuffix,
+                            "yes,no", static_cast<int>(kUpdateStepCount + at));
+        EXPECT_EQ(
+            SplitLines(result.boxes[1].dialog.log),
+            SplitLines(game.ExpectedLog(kUpdateStepCount, at) + Installation::FileLine(game.Path(locked))));
+        game.Skip(locked);
+        if (row.yes)
             ExpectCompletedUpdate(result, game);
         else
-            ExpectTree(game.Directory(), game.Expected(kUpdateStepCount, 1));
-        EXPECT_EQ(Ticks(GetFileTimes(locked).write), Ticks(kOldTimes.write))
-            << "the locked saved game's time";
+            ExpectTree(game.Directory(), game.Expected(kUpdateStepCount, at));
+        EXPECT_EQ(Ticks(GetFileTimes(game.Path(locked)).write), Ticks(kOldTimes.write))
+            << "the refused saved game's time";
+        EXPECT_TRUE(ReadFileBytes(outsideFile) == game.Original().at(first))
+            << "the file outside was written";
+        EXPECT_EQ(Ticks(GetFileTimes(outsideFile).write), Ticks(kOldTimes.write));
     }
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "patch/patch.h"
+#include "tests/link_support.h"
 #include "tests/test_support.h"
 
 #include <stdlib.h>
@@ -352,18 +353,26 @@ void FailuresLeaveTheOldTargetAndNoTemporaryFile(PayloadCarried &test)
     EXPECT_EQ("x", ReadFileBytes(test.dir / "plain"));
 }
 
-// A target that is missing, a directory, held open without sharing or
-// read-only, given to each of the four file operations: the byte pokes, the
-// rewrite, the rewrite with the times kept and the extraction. Each names it
-// in its box, the rewrites in a question when failHard is clear (Yes goes on,
-// No stops), and leaves it as it was; only the extraction makes a file where
-// none was. Read-only counts for the extraction alone: Windows won't rename
-// over such a file, so it is refused on every platform, while Wine, run as
-// root, opens one for writing, so that the others can't be shown failing
-// here.
-void ATargetThatCannotBeOpenedIsReportedByEveryOperation(PayloadCarried &test)
+// A target that can't be written given to each of the four file operations:
+// the byte pokes, the rewrite, the rewrite with the times kept and the
+// extraction, with the game folder's tree fixed. Where the operation refuses
+// it, it names the target in its box, the rewrites in a question when
+// failHard is clear (Yes goes on, No stops), and leaves it as it was.
+//
+// - Missing, a directory, held open without sharing: only the extraction
+//   makes a file where none was.
+// - Read-only counts for the extraction alone: Windows won't rename over such
+//   a file, so it is refused on every platform, while Wine, run as root, opens
+//   one for writing, so that the others can't be shown failing here.
+// - A link to a file outside the tree, a second name of one, or the target's
+//   folder a link to a folder outside: nothing outside is written, nor made.
+//   The extraction never opens its target: it replaces a link or a second
+//   name by a file of its own and leaves what they named as it was.
+// - The same file a second time in one run: the pokes and the extraction
+//   refuse it, a rewrite leaves it as it is without asking, and says so.
+void ATargetThatCannotBeWrittenIsRefusedByEveryOperation(PayloadCarried &test)
 {
-    typedef int (*Operation)(const char *path, int failHard);
+    typedef int (*Operation)(const char *path, int failHard, bool *complete);
     const struct {
         const char *what;
         Operation run;
@@ -371,71 +380,107 @@ void ATargetThatCannotBeOpenedIsReportedByEveryOperation(PayloadCarried &test)
         bool asks;
     } operations[] = {
         {"pokes",
-         [](const char *path, int) {
+         [](const char *path, int, bool *) {
              static const BytePatch records[] = {{0, 'X'}};
              return ApplyBytePatches(path, records, 1);
          },
          kCannotOpen, false},
         {"rewrite",
-         [](const char *path, int failHard) {
+         [](const char *path, int failHard, bool *) {
              return ReplaceInFile(path, kSaveRuleReplacement, kSavePattern, kSaveRuleLength, failHard);
          },
          kCannotOpen, true},
         {"rewrite keeping the times",
-         [](const char *path, int failHard) {
+         [](const char *path, int failHard, bool *complete) {
              return ReplaceInFileKeepTimes(path, kSaveRuleReplacement, kSavePattern, kSaveRuleLength,
-                                           failHard, 1);
+                                           failHard, 1, complete);
          },
          kCannotOpen, true},
-        {"extraction", [](const char *path, int) { return ExtractChunkToFile(path, 0); }, kCannotCreate,
-         false},
+        {"extraction", [](const char *path, int, bool *) { return ExtractChunkToFile(path, 0); },
+         kCannotCreate, false},
     };
-    enum Condition { kMissing, kDirectory, kHeld, kReadOnly };
-    const std::string old = "Procesor";
+    enum Condition { kMissing, kDirectory, kHeld, kReadOnly, kLinkOut, kSecondName, kFolderOut, kTwice };
+    // Three "Procesor" fields: each rewrite turns one more pair of them.
+    const std::string field("Procesor\0", 9), old = field + field + field;
+    TempDir outside;
+    const std::string game = test.dir / "game", outsideFile = outside / "file.bin";
+    MakeDirectories(game + "\\sub");
+    MakeDirectories(outside / "folder");
     for (const auto &operation : operations) {
-        for (Condition condition : {kMissing, kDirectory, kHeld, kReadOnly}) {
-            const bool extraction = operation.message == kCannotCreate;
+        const bool extraction = operation.message == kCannotCreate;
+        for (Condition condition :
+             {kMissing, kDirectory, kHeld, kReadOnly, kLinkOut, kSecondName, kFolderOut, kTwice}) {
             if (condition == kReadOnly && !extraction)
                 continue;
             SCOPED_TRACE(std::string(operation.what) + ", condition " + std::to_string(condition));
-            const std::string target = test.dir / "target.bin";
-            RemoveTree(target);
-            if (condition == kDirectory)
-                MakeDirectories(target);
-            else if (condition != kMissing)
-                WriteFileBytes(target, old);
+            const std::string folder = game + "\\sub", target = folder + "\\target.bin";
+            RemoveTree(folder);
+            WriteFileBytes(outsideFile, old);
+            if (condition == kFolderOut) {
+                ASSERT_TRUE(MakeLink(folder, outside / "folder", true));
+            } else {
+                MakeDirectories(folder);
+                if (condition == kDirectory)
+                    MakeDirectories(target);
+                else if (condition == kLinkOut)
+                    ASSERT_TRUE(MakeLink(target, outsideFile, false));
+                else if (condition == kSecondName)
+                    ASSERT_TRUE(CreateHardLinkA(target.c_str(), outsideFile.c_str(), nullptr));
+                else if (condition != kMissing)
+                    WriteFileBytes(target, old);
+            }
             if (condition == kReadOnly) {
                 ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
             }
+            const std::string before = ReadFileBytes(target);
             std::unique_ptr<HeldOpen> holder(condition == kHeld ? new HeldOpen(target) : nullptr);
 
-            const std::string message = Formatted(operation.message, target);
+            FixedTrees trees(game);
             PromptRecorder boxes({IDOK, IDYES, IDNO});
-            if (extraction && condition == kMissing) {
-                EXPECT_EQ(1, operation.run(target.c_str(), 1));
+            // Only the rewrite keeping the times says whether it was complete.
+            bool complete = false;
+            std::string once;
+            if (condition == kTwice) {
+                EXPECT_EQ(1, operation.run(target.c_str(), 1, nullptr));
+                once = ReadFileBytes(target);
+                EXPECT_NE(once, before);
+                if (operation.asks) {
+                    EXPECT_EQ(1, operation.run(target.c_str(), 1, &complete));
+                    EXPECT_TRUE(boxes.boxes.empty());
+                    EXPECT_TRUE(ReadFileBytes(target) == once) << "written twice";
+                    EXPECT_FALSE(complete);
+                    continue;
+                }
+            }
+            if (extraction && (condition == kMissing || condition == kLinkOut || condition == kSecondName)) {
+                EXPECT_EQ(1, operation.run(target.c_str(), 1, nullptr));
                 EXPECT_TRUE(boxes.boxes.empty());
                 EXPECT_TRUE(test.chunk0 == ReadFileBytes(target));
+                EXPECT_EQ(old, ReadFileBytes(outsideFile));
+                EXPECT_TRUE(TemporaryFiles(folder).empty());
                 continue;
             }
-            EXPECT_EQ(0, operation.run(target.c_str(), 1));
+            EXPECT_EQ(0, operation.run(target.c_str(), 1, nullptr));
             if (operation.asks) {
-                EXPECT_EQ(1, operation.run(target.c_str(), 0));
-                EXPECT_EQ(0, operation.run(target.c_str(), 0));
+                EXPECT_EQ(1, operation.run(target.c_str(), 0, &complete));
+                EXPECT_FALSE(complete);
+                EXPECT_EQ(0, operation.run(target.c_str(), 0, nullptr));
             }
+            const std::string message = Formatted(operation.message, target);
             ASSERT_EQ(operation.asks ? 3u : 1u, boxes.boxes.size());
             ExpectBox(boxes.boxes[0], message, kErrorBox);
             for (size_t i = 1; i < boxes.boxes.size(); ++i)
                 ExpectBox(boxes.boxes[i], message + kContinueSuffix, kQuestionBox);
             holder.reset();
-            EXPECT_EQ(condition == kMissing, !PathExists(target));
+            EXPECT_EQ(condition == kMissing || condition == kFolderOut, !PathExists(target));
             EXPECT_EQ(condition == kDirectory, IsExistingDirectory(target.c_str()) != 0);
-            if (condition == kHeld || condition == kReadOnly) {
-                EXPECT_EQ(old, ReadFileBytes(target));
-            }
-            EXPECT_TRUE(TemporaryFiles(test.dir.Path()).empty());
+            EXPECT_TRUE(ReadFileBytes(target) == (condition == kTwice ? once : before));
+            EXPECT_EQ(old, ReadFileBytes(outsideFile));
+            EXPECT_TRUE(ListEntries(outside / "folder\\*").empty()) << "made outside the tree";
+            EXPECT_TRUE(TemporaryFiles(folder).empty());
         }
+        SetFileAttributesA((game + "\\sub\\target.bin").c_str(), FILE_ATTRIBUTE_NORMAL);
     }
-    SetFileAttributesA((test.dir / "target.bin").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 void PatchOrExtractWritesTheChunkWhereNoFileIsToPatch(PayloadCarried &test)
@@ -479,8 +524,8 @@ bool CarriesTestPayload()
         {"AnExistingTargetIsReplacedWhole", AnExistingTargetIsReplacedWhole},
         {"MissingDirectoriesAreMade", MissingDirectoriesAreMade},
         {"FailuresLeaveTheOldTargetAndNoTemporaryFile", FailuresLeaveTheOldTargetAndNoTemporaryFile},
-        {"ATargetThatCannotBeOpenedIsReportedByEveryOperation",
-         ATargetThatCannotBeOpenedIsReportedByEveryOperation},
+        {"ATargetThatCannotBeWrittenIsRefusedByEveryOperation",
+         ATargetThatCannotBeWrittenIsRefusedByEveryOperation},
         {"PatchOrExtractWritesTheChunkWhereNoFileIsToPatch",
          PatchOrExtractWritesTheChunkWhereNoFileIsToPatch},
     };

@@ -1,5 +1,7 @@
 #include "tests/test_support.h"
 
+#include "tests/link_support.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -127,26 +129,37 @@ bool PathExists(const std::string &path)
 
 namespace {
 
+// A link goes alone, before anything else in its folder: Wine lists no link
+// whose target is gone, so that it could not be removed after its target.
 void RemoveWideTree(const std::wstring &path)
 {
     DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return;
+    if (IsLink(path, attributes)) {
+        RemoveLink(path);
+        return;
+    }
     SetFileAttributesW(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         DeleteFileW(path.c_str());
         return;
     }
+    std::vector<std::wstring> links, others;
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            std::wstring name = found.cFileName;
+            const std::wstring name = found.cFileName, entry = path + L"\\" + name;
             if (name != L"." && name != L"..")
-                RemoveWideTree(path + L"\\" + name);
+                (IsLink(entry, found.dwFileAttributes) ? links : others).push_back(entry);
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }
+    for (const std::wstring &link : links)
+        RemoveLink(link);
+    for (const std::wstring &entry : others)
+        RemoveWideTree(entry);
     RemoveDirectoryW(path.c_str());
 }
 

@@ -1,0 +1,185 @@
+// Links for the tests of the door; see link_support.h.
+#include "tests/link_support.h"
+
+#include <gtest/gtest.h>
+
+#include <winioctl.h>
+
+#include <vector>
+
+namespace {
+
+// A path (ANSI) as Wine's Unix side names it, in UTF-16 for a command line.
+std::wstring UnixName(const std::wstring &path)
+{
+    typedef char *(CDECL * UnixNameFunction)(const wchar_t *);
+    auto unixName = reinterpret_cast<UnixNameFunction>(reinterpret_cast<void *>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    char *name = unixName ? unixName(path.c_str()) : nullptr;
+    if (!name)
+        return std::wstring();
+    std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, name, -1, nullptr, 0), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, name, -1, &wide[0], static_cast<int>(wide.size()));
+    wide.resize(wide.size() - 1);
+    HeapFree(GetProcessHeap(), 0, name);
+    return wide;
+}
+
+// The same for a name that may not lead anywhere (a link to come, or one
+// whose target is gone): its folder's Unix name and its own behind it.
+std::wstring UnixNameOfEntry(const std::wstring &path)
+{
+    const size_t cut = path.rfind(L'\\');
+    const std::wstring folder = UnixName(path.substr(0, cut));
+    return folder.empty() ? folder : folder + L"/" + path.substr(cut + 1);
+}
+
+std::wstring Wide(const std::string &text)
+{
+    std::wstring wide(MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+    wide.resize(wide.size() - 1);
+    return wide;
+}
+
+// Runs a Unix program under Wine and waits until done() holds: the exit
+// code Wine reports for it means nothing.
+bool RunUnix(const std::wstring &commandLine, bool (*done)(const std::wstring &), const std::wstring &path)
+{
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    for (int i = 0; i < 500 && !done(path); ++i)
+        Sleep(10);
+    return done(path);
+}
+
+bool Exists(const std::wstring &path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Gone from its folder's listing, where a link whose target is gone still
+// stands.
+bool Gone(const std::wstring &path)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(path.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return true;
+    FindClose(search);
+    return false;
+}
+
+// What MinGW-w64's headers lack of a mount point's reparse data.
+struct MountPointData {
+    DWORD ReparseTag;
+    WORD ReparseDataLength;
+    WORD Reserved;
+    WORD SubstituteNameOffset;
+    WORD SubstituteNameLength;
+    WORD PrintNameOffset;
+    WORD PrintNameLength;
+    WCHAR PathBuffer[1024];
+};
+
+} // namespace
+
+bool UnderWine()
+{
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+bool MakeLink(const std::string &link, const std::string &target, bool folder)
+{
+    const std::wstring wideLink = Wide(link), wideTarget = Wide(target);
+    if (UnderWine()) {
+        const std::wstring linkName = UnixNameOfEntry(wideLink), targetName = UnixName(wideTarget);
+        if (linkName.empty() || targetName.empty())
+            return false;
+        return RunUnix(L"/bin/ln -s \"" + targetName + L"\" \"" + linkName + L"\"", Exists, wideLink);
+    }
+    if (folder) {
+        wchar_t full[MAX_PATH];
+        return GetFullPathNameW(wideTarget.c_str(), MAX_PATH, full, nullptr) &&
+               MakeJunction(wideLink, L"\\??\\" + std::wstring(full));
+    }
+    // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE, for a machine in developer
+    // mode; an administrator needs none.
+    return CreateSymbolicLinkW(wideLink.c_str(), wideTarget.c_str(), 0x2) ||
+           CreateSymbolicLinkW(wideLink.c_str(), wideTarget.c_str(), 0);
+}
+
+bool IsLink(const std::wstring &path, DWORD attributes)
+{
+    if (!UnderWine())
+        return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    wchar_t full[MAX_PATH], final[MAX_PATH];
+    HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    DWORD length = GetFinalPathNameByHandleW(file, final, MAX_PATH, VOLUME_NAME_DOS);
+    CloseHandle(file);
+    DWORD fullLength = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+    return length > 4 && length < MAX_PATH && fullLength > 0 && fullLength < MAX_PATH &&
+           CompareStringOrdinal(final + 4, -1, full, -1, TRUE) != CSTR_EQUAL;
+}
+
+void RemoveLink(const std::wstring &link)
+{
+    if (UnderWine()) {
+        // Wine removes neither a link to a folder nor, through it, anything
+        // but what it names.
+        const std::wstring name = UnixNameOfEntry(link);
+        if (!name.empty())
+            RunUnix(L"/bin/rm -f \"" + name + L"\"", Gone, link);
+        return;
+    }
+    DWORD attributes = GetFileAttributesW(link.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        RemoveDirectoryW(link.c_str());
+    else
+        DeleteFileW(link.c_str());
+}
+
+bool MakeJunction(const std::wstring &link, const std::wstring &substitute)
+{
+    if (UnderWine() || substitute.size() > 500 || !CreateDirectoryW(link.c_str(), nullptr))
+        return false;
+    HANDLE folder = CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) {
+        RemoveDirectoryW(link.c_str());
+        return false;
+    }
+    // The substitute name, its NUL, then an empty print name and its NUL.
+    MountPointData data = {};
+    const WORD bytes = static_cast<WORD>(substitute.size() * sizeof(wchar_t));
+    data.ReparseTag = IO_REPARSE_TAG_MOUNT_POINT;
+    data.SubstituteNameLength = bytes;
+    data.PrintNameOffset = static_cast<WORD>(bytes + sizeof(wchar_t));
+    memcpy(data.PathBuffer, substitute.c_str(), bytes);
+    data.ReparseDataLength = static_cast<WORD>(8 + bytes + 2 * sizeof(wchar_t));
+    DWORD returned = 0;
+    BOOL made = DeviceIoControl(folder, FSCTL_SET_REPARSE_POINT, &data, 8 + data.ReparseDataLength, nullptr,
+                                0, &returned, nullptr);
+    CloseHandle(folder);
+    if (!made)
+        RemoveDirectoryW(link.c_str());
+    return made != 0;
+}
+
+FixedTrees::FixedTrees(const std::string &game, const char *mirror)
+{
+    const char *refused = nullptr;
+    EXPECT_EQ(1, FixWriteTrees(game.c_str(), mirror, &refused)) << (refused ? refused : "");
+}
