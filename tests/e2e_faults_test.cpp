@@ -284,3 +284,35 @@ TEST(Faults, AGameFileThatCannotBeOpenedStopsTheChain)
 }
 
 } // namespace
+
+namespace {
+
+// A game folder reached through a junction that a standard user made is
+// refused like a missing one, before the question, where Windows has its
+// redirection guard (Windows only): the updater turns the guard on, and the
+// guard follows no junction a non-administrator made. Without the guard, as
+// for this test, the junction leads to the game.
+TEST(Faults, AGameFolderBehindAStandardUsersJunctionIsRefused)
+{
+    if (UnderWine())
+        GTEST_SKIP() << "skipped: Wine makes no junctions and has no redirection guard (checked on Windows)";
+    if (!HasRedirectionGuard())
+        GTEST_SKIP() << "skipped: this Windows has no redirection guard (Windows 10 22H2, 11)";
+    InstalledGame installation(1);
+    TempDir links;
+    const std::string link = links / "gra";
+    wchar_t full[MAX_PATH];
+    ASSERT_TRUE(GetFullPathNameW(Widened(installation.Directory()).c_str(), MAX_PATH, full, nullptr));
+    ASSERT_TRUE(MakeJunctionAsStandardUser(Widened(link), L"\\??\\" + std::wstring(full)))
+        << "no junction could be made under a standard user's token (error " << GetLastError() << ")";
+    ASSERT_TRUE(PathExists(link + "\\Contents\\M_TITLE.PAK")) << "the junction leads nowhere";
+    WriteGameValue("PATH", {true, REG_SZ, link + '\0'});
+
+    DriverResult result = RunUpdater({"ok"}, {"wait-exit"});
+    SCOPED_TRACE(Transcript(result));
+    ExpectRefusedAtStart(result, Formatted(kDirectoryNotFound, link));
+    ExpectTree(installation.Directory(), installation.Original());
+    EXPECT_FALSE(ReadGameValue("Guid").present);
+}
+
+} // namespace

@@ -178,6 +178,48 @@ bool MakeJunction(const std::wstring &link, const std::wstring &substitute)
     return made != 0;
 }
 
+bool MakeJunctionAsStandardUser(const std::wstring &link, const std::wstring &substitute)
+{
+    HANDLE own = nullptr, restricted = nullptr, impersonation = nullptr;
+    BYTE administrators[SECURITY_MAX_SID_SIZE], medium[SECURITY_MAX_SID_SIZE];
+    DWORD administratorsSize = sizeof administrators, mediumSize = sizeof medium;
+    bool made = false;
+    if (!UnderWine() &&
+        OpenProcessToken(GetCurrentProcess(),
+                         TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT, &own) &&
+        CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &administratorsSize) &&
+        CreateWellKnownSid(WinMediumLabelSid, nullptr, medium, &mediumSize)) {
+        SID_AND_ATTRIBUTES denied = {administrators, 0};
+        TOKEN_MANDATORY_LABEL label = {};
+        label.Label.Sid = medium;
+        label.Label.Attributes = SE_GROUP_INTEGRITY;
+        if (CreateRestrictedToken(own, DISABLE_MAX_PRIVILEGE, 1, &denied, 0, nullptr, 0, nullptr,
+                                  &restricted) &&
+            SetTokenInformation(restricted, TokenIntegrityLevel, &label,
+                                sizeof label + GetLengthSid(medium)) &&
+            DuplicateTokenEx(restricted, TOKEN_IMPERSONATE | TOKEN_QUERY, nullptr, SecurityImpersonation,
+                             TokenImpersonation, &impersonation) &&
+            SetThreadToken(nullptr, impersonation)) {
+            made = MakeJunction(link, substitute);
+            RevertToSelf();
+        }
+    }
+    for (HANDLE token : {own, restricted, impersonation})
+        if (token)
+            CloseHandle(token);
+    return made;
+}
+
+bool HasRedirectionGuard()
+{
+    typedef BOOL(WINAPI * GetPolicyFunction)(HANDLE, int, PVOID, SIZE_T);
+    auto getPolicy = reinterpret_cast<GetPolicyFunction>(reinterpret_cast<void *>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetProcessMitigationPolicy")));
+    DWORD flags = 0;
+    // ProcessRedirectionTrustPolicy; older systems refuse to answer for it.
+    return !UnderWine() && getPolicy && getPolicy(GetCurrentProcess(), 16, &flags, sizeof flags);
+}
+
 FixedTrees::FixedTrees(const std::string &game, const char *mirror)
 {
     const char *refused = nullptr;

@@ -32,6 +32,13 @@ void RemoveLink(const std::wstring &link);
 // only; false elsewhere.
 bool MakeJunction(const std::wstring &link, const std::wstring &substitute);
 
+// The same made by the current user as a standard user would: under a token
+// with the administrators' group for denying only, no privileges, at medium
+// integrity. Windows only.
+bool MakeJunctionAsStandardUser(const std::wstring &link, const std::wstring &substitute);
+// Whether this Windows has the redirection guard (Windows 10 22H2, 11).
+bool HasRedirectionGuard();
+
 // The trees fixed for one test, let go of when the object goes (the folders
 // the door holds could not be removed before).
 class FixedTrees {
