@@ -42,17 +42,29 @@ std::wstring Wide(const std::string &text)
     return wide;
 }
 
-// Runs a Unix program under Wine and waits until done() holds: the exit
-// code Wine reports for it means nothing.
-bool RunUnix(const std::wstring &commandLine, bool (*done)(const std::wstring &), const std::wstring &path)
+// Runs a Unix program (its path, then its arguments) under Wine and waits
+// until done() holds: the exit code Wine reports for it means nothing. The
+// program is named as Wine names it, which works also in a prefix without a
+// drive for the Unix root ("\\?\unix\...").
+bool RunUnix(const char *program, const std::wstring &arguments, bool (*done)(const std::wstring &),
+             const std::wstring &path)
 {
+    typedef wchar_t *(CDECL * DosNameFunction)(const char *);
+    auto dosName = reinterpret_cast<DosNameFunction>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name")));
+    wchar_t *name = dosName ? dosName(program) : nullptr;
+    if (!name)
+        return false;
+    const std::wstring application = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    std::wstring commandLine = L"\"" + application + L"\" " + arguments;
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
+    if (!CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
         return false;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
@@ -104,7 +116,7 @@ bool MakeLink(const std::string &link, const std::string &target, bool folder)
         const std::wstring linkName = UnixNameOfEntry(wideLink), targetName = UnixName(wideTarget);
         if (linkName.empty() || targetName.empty())
             return false;
-        return RunUnix(L"/bin/ln -s \"" + targetName + L"\" \"" + linkName + L"\"", Exists, wideLink);
+        return RunUnix("/bin/ln", L"-s \"" + targetName + L"\" \"" + linkName + L"\"", Exists, wideLink);
     }
     if (folder) {
         wchar_t full[MAX_PATH];
@@ -141,7 +153,7 @@ void RemoveLink(const std::wstring &link)
         // but what it names.
         const std::wstring name = UnixNameOfEntry(link);
         if (!name.empty())
-            RunUnix(L"/bin/rm -f \"" + name + L"\"", Gone, link);
+            RunUnix("/bin/rm", L"-f \"" + name + L"\"", Gone, link);
         return;
     }
     DWORD attributes = GetFileAttributesW(link.c_str());
