@@ -207,9 +207,9 @@ void ExpectRefusedAtStart(const DriverResult &result, const std::string &message
 // `position` when the box came.
 void ExpectBoxOverDialog(const BoxRecord &box, const std::string &text, const char *buttons, int position);
 // True when the transcript line of `later` comes right after that of
-// `earlier`: nothing was seen between the two snapshots.
-bool Follows(const std::vector<std::string> &lines, const DialogSnapshot &earlier,
-             const DialogSnapshot &later);
+// `earlier`: nothing was seen between the two snapshots. The lines are told
+// by their place, as two snapshots of a dialog that didn't move read alike.
+bool Follows(const DialogSnapshot &earlier, const DialogSnapshot &later);
 void ExpectRunningState(const DialogSnapshot &dialog, int saves);
 // The update ran to its end over installation: the last snapshot in the
 // finished state with every line of the log and the bar full, every file

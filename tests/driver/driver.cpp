@@ -320,9 +320,12 @@ void Session::RecordBox(HWND box)
     if (DialogExists()) {
         // A dialog that closed while being read gives no snapshot.
         record.dialogSeen = ReadDialog(dialog_, started_, &record.dialog);
-        if (record.dialogSeen)
+        if (record.dialogSeen) {
+            record.dialog.line = result_.lines.size();
             result_.lines.push_back(DialogLine(record.dialog));
+        }
     }
+    record.line = result_.lines.size();
     result_.boxes.push_back(record);
     result_.lines.push_back(BoxLine(record));
     if (options_.beforeAnswer)
@@ -337,6 +340,7 @@ bool Session::Snapshot(HWND dialog)
         Fail("snapshot: the dialog closed while it was being read");
         return false;
     }
+    snapshot.line = result_.lines.size();
     result_.snapshots.push_back(snapshot);
     result_.lines.push_back(DialogLine(snapshot));
     return true;

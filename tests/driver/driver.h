@@ -16,6 +16,7 @@
 // The progress dialog as read at one moment.
 struct DialogSnapshot {
     unsigned long milliseconds = 0; // since the program was started
+    size_t line = 0;                // its place in the transcript (DriverResult::lines)
     std::string title;
     std::string status;
     std::string log;
@@ -33,6 +34,7 @@ struct DialogSnapshot {
 // One message box, as it was shown and as it was answered.
 struct BoxRecord {
     unsigned long milliseconds = 0; // since the program was started, when the box was seen
+    size_t line = 0;                // its place in the transcript (DriverResult::lines)
     std::string caption;
     std::string text;
     std::string buttons; // visible buttons in id order: "ok", "yes,no", ...
