@@ -326,6 +326,7 @@ DriverResult RunUpdater(const std::vector<std::string> &answers, const std::vect
     options.exe = run.exe;
     options.wideExe = run.wideExe;
     options.arguments = run.arguments;
+    options.wide = run.wide;
     options.answers = answers;
     options.actions = actions;
     // A run takes well under a minute; one that doesn't end (an update that

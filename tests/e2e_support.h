@@ -181,6 +181,8 @@ struct RunOptions {
     std::wstring wideExe;       // when given, the updater by this UTF-16 path
     // Called with each box right before it is answered.
     std::function<void(const BoxRecord &)> beforeAnswer;
+    // Every text read through the wide calls as well.
+    bool wide = false;
 };
 
 // The driver's actions of the usual runs: to the finished state, closed with
