@@ -212,6 +212,8 @@ private:
     bool PressFinish(const std::string &);
     bool CloseBox(const std::string &);
     bool Escape(const std::string &);
+    bool SendClose(const std::string &);
+    bool WaitLog(const std::string &text);
     // After a press: waits until a box has been answered or the dialog is gone.
     bool AwaitOutcome(const char *action, size_t boxesBefore);
     bool NeedDialog(const char *action);
@@ -541,6 +543,28 @@ bool Session::Escape(const std::string &)
     return true;
 }
 
+// WM_CLOSE sent as another program sends it (a task manager's "close"); a
+// dialog that works on a file answers it from inside its step.
+bool Session::SendClose(const std::string &)
+{
+    if (!NeedDialog("send-close"))
+        return false;
+    LRESULT result = 0;
+    if (Send(dialog_, WM_CLOSE, 0, 0, &result, false, 5000))
+        return true;
+    Fail("send-close: the dialog did not answer within 5 s");
+    return false;
+}
+
+bool Session::WaitLog(const std::string &text)
+{
+    return WaitFor("wait-log", [this, &text] {
+        std::string log;
+        return DialogExists() && ControlText(GetDlgItem(dialog_, IDC_LOG), &log) &&
+               log.size() >= text.size() && log.compare(log.size() - text.size(), text.size(), text) == 0;
+    });
+}
+
 // An action by name; a name ending in ':' takes the rest of the action as
 // its argument.
 struct ActionHandler {
@@ -562,6 +586,8 @@ bool Session::RunAction(const std::string &action)
         {"press-finish", &Session::PressFinish},
         {"close-box", &Session::CloseBox},
         {"escape", &Session::Escape},
+        {"send-close", &Session::SendClose},
+        {"wait-log:", &Session::WaitLog},
     };
     for (const ActionHandler &handler : kActions) {
         const size_t length = strlen(handler.name);

@@ -77,6 +77,9 @@ struct DriverOptions {
     //   press-finish  wait until the button is enabled, press it, wait until
     //                 a box has been answered or the dialog is gone
     //   close-box     the close box (SC_CLOSE), then wait as for press-finish
+    //   send-close    send WM_CLOSE, as another program does, and wait until
+    //                 the dialog has answered it (at most 5 s)
+    //   wait-log:TEXT wait until the log ends with TEXT (ANSI bytes)
     //   escape        Esc down and up to the focused control (or the dialog)
     //   sleep:MS      wait MS milliseconds (boxes are still answered)
     //   signal:PATH   create the file PATH (a mark for a script outside)
