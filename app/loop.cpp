@@ -12,15 +12,18 @@ DWORD UiThreadId = 0;
 int RunProgressDialog(HINSTANCE instance)
 {
     InitCommonControlsFromSystem();
+    // A Unicode dialog, whose controls are Unicode windows too: an ANSI edit
+    // control would keep its text in the system's code page, and the wide
+    // texts put into it would lose their Polish letters there.
     DialogWindow =
-        CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressDialogProc, 0);
+        CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_PROGRESS), nullptr, ProgressDialogProc, 0);
     if (!DialogWindow)
         return 0;
 
     UiThreadId = GetCurrentThreadId();
     MSG message;
     BOOL got;
-    while ((got = GetMessageA(&message, nullptr, 0, 0)) == 1) {
+    while ((got = GetMessageW(&message, nullptr, 0, 0)) == 1) {
         // Esc does nothing in the dialog. Left to the dialog manager it would
         // reach a focused multi-line edit (the log), which closes its dialog
         // on Esc.
@@ -29,7 +32,7 @@ int RunProgressDialog(HINSTANCE instance)
             continue;
         // DialogWindow is read anew: after the dialog closes it is null and
         // nothing is treated as a dialog message any more.
-        if (IsDialogMessageA(DialogWindow, &message))
+        if (IsDialogMessageW(DialogWindow, &message))
             continue;
         if (message.hwnd == nullptr && message.message == MSG_READ_REQUEST) {
             ReadRequest *request = reinterpret_cast<ReadRequest *>(message.lParam);
@@ -39,7 +42,7 @@ int RunProgressDialog(HINSTANCE instance)
             continue;
         }
         TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchMessageW(&message);
     }
     UiThreadId = 0;
     return got == 0 && message.wParam != 0;
@@ -56,7 +59,7 @@ size_t ReadOnUiThread(void *buffer, size_t elementSize, size_t elementCount, FIL
     Handle semaphore(CreateSemaphoreA(nullptr, 0, 1, nullptr));
     ReadRequest request = {buffer, elementSize, elementCount, stream, 0, semaphore.Get()};
     if (!semaphore.Valid() ||
-        !PostThreadMessageA(uiThread, MSG_READ_REQUEST, 0, reinterpret_cast<LPARAM>(&request))) {
+        !PostThreadMessageW(uiThread, MSG_READ_REQUEST, 0, reinterpret_cast<LPARAM>(&request))) {
         semaphore.Close();
         return fread(buffer, elementSize, elementCount, stream);
     }

@@ -1,5 +1,5 @@
 // Conversions between UTF-16 names and the ANSI code page that never take a
-// look-alike for the real character.
+// look-alike for the real character, and texts into UTF-16.
 #include "base/names.h"
 
 #include <stdlib.h>
@@ -63,4 +63,25 @@ wchar_t *WidenName(const char *name)
     if (MultiByteToWideChar(CP_ACP, 0, name, -1, wide, size) <= 0)
         wide[0] = L'\0';
     return wide;
+}
+
+WideText::WideText(UINT codePage, const char *text) : text_(fixed_)
+{
+    if (MultiByteToWideChar(codePage, 0, text, -1, fixed_, MAX_PATH) > 0)
+        return;
+    // Too long for the object's own buffer (or not convertible at all, which
+    // then shows as an empty text).
+    fixed_[0] = L'\0';
+    int size = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
+    if (size <= 0)
+        return;
+    text_ = static_cast<wchar_t *>(malloc(static_cast<size_t>(size) * sizeof(wchar_t)));
+    if (text_ && MultiByteToWideChar(codePage, 0, text, -1, text_, size) <= 0)
+        text_[0] = L'\0';
+}
+
+WideText::~WideText()
+{
+    if (text_ != fixed_)
+        free(text_);
 }

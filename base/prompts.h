@@ -5,13 +5,18 @@
 // moment of the call, as its owner. Results: errors 0, ShowInfo 1, questions
 // 1 only for Yes. A text that can't be composed for want of memory is
 // replaced by the out-of-memory error, and a question then counts as No.
+//
+// Texts and formats are the updater's own, in Windows-1250 (texts.h); the
+// arguments put into them are names in the ANSI code page. Each is converted
+// to UTF-16 from its own code page and the box is shown through the wide call,
+// so that the player reads Polish on a Windows of any code page.
 #pragma once
 
 #include <windows.h>
 
 #include "base/texts.h"
 
-// Box styles (MessageBoxA type values).
+// Box styles (message-box type values).
 enum : UINT {
     kStyleError = MB_OK | MB_ICONERROR,            // 0x10
     kStyleQuestion = MB_YESNO | MB_ICONQUESTION,   // 0x24
@@ -19,8 +24,8 @@ enum : UINT {
 };
 
 // The one platform call the prompt set makes. Tests replace it; it defaults to
-// MessageBoxA.
-typedef int(WINAPI *MessageBoxFunction)(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+// MessageBoxW.
+typedef int(WINAPI *MessageBoxFunction)(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 extern MessageBoxFunction MessageBoxCall;
 
 // Called right before every box while set (else null). The progress dialog

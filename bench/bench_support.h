@@ -17,9 +17,13 @@ inline double Seconds()
     return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-// Takes the place of MessageBoxA: prints the text and answers No (or OK).
-inline int WINAPI PrintBox(HWND, LPCSTR text, LPCSTR, UINT)
+// Takes the place of MessageBoxW: prints the text (in the ANSI code page) and
+// answers No (or OK).
+inline int WINAPI PrintBox(HWND, LPCWSTR text, LPCWSTR, UINT)
 {
-    fprintf(stderr, "bench: %s\n", text);
+    char narrow[4096] = "";
+    WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof narrow, nullptr, nullptr);
+    narrow[sizeof narrow - 1] = '\0';
+    fprintf(stderr, "bench: %s\n", narrow);
     return IDNO;
 }

@@ -8,20 +8,35 @@
 #include "dialog/dialog.h"
 
 #include "base/holders.h"
+#include "base/names.h"
 #include "base/prompts.h"
 #include "discovery/discovery.h"
 
 namespace {
 
+// Appends a piece of a log line, in UTF-16 converted from the code page the
+// piece is in, so that no line pastes the bytes of two code pages together.
+void Append(HWND dialog, UINT codePage, const char *text)
+{
+    const WideText wide(codePage, text);
+    if (!wide.Get()) {
+        ShowError(kOutOfMemory);
+        return;
+    }
+    SendMessageW(dialog, MSG_LOG_APPEND, 0, reinterpret_cast<LPARAM>(wide.Get()));
+}
+
+// One of the updater's own texts.
 void Log(HWND dialog, const char *text)
 {
-    SendMessageA(dialog, MSG_LOG_APPEND, 0, reinterpret_cast<LPARAM>(text));
+    Append(dialog, kTextCodePage, text);
 }
 
 void LogFileStart(HWND dialog, const char *path)
 {
     Log(dialog, kLogFileOpen);
-    Log(dialog, path);
+    // Paths are in the ANSI code page of the file calls that use them.
+    Append(dialog, CP_ACP, path);
     Log(dialog, kLogFileClose);
 }
 
@@ -30,14 +45,14 @@ void Advance(HWND dialog, const char *ending, UINT next, LPARAM nextParam)
 {
     Log(dialog, ending);
     AdvanceProgress(dialog);
-    PostMessageA(dialog, next, 0, nextParam);
+    PostMessageW(dialog, next, 0, nextParam);
 }
 
 void Fail(HWND dialog)
 {
     ShowProgressNow(dialog);
     updateFailed = 1;
-    PostMessageA(dialog, WM_CLOSE, 0, 0);
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
 }
 
 int RunOperation(const UpdateStep &step, const char *target)
@@ -56,7 +71,7 @@ int RunOperation(const UpdateStep &step, const char *target)
 void RunSaveStep(HWND dialog, uint32_t index)
 {
     if (index >= entryCount) {
-        PostMessageA(dialog, MSG_UPDATE_DONE, 0, 0);
+        PostMessageW(dialog, MSG_UPDATE_DONE, 0, 0);
         return;
     }
     const char *file = entries[index];

@@ -9,7 +9,7 @@
 #include "patch/patch.h"
 
 // Private window messages of the progress dialog.
-constexpr UINT MSG_LOG_APPEND = WM_APP + 0;    // lParam: text to append; sent
+constexpr UINT MSG_LOG_APPEND = WM_APP + 0;    // lParam: UTF-16 text to append; sent
 constexpr UINT MSG_FIRST_STEP = WM_APP + 1;    // posted by WM_INITDIALOG
 constexpr UINT MSG_SAVE_STEP = WM_APP + 11;    // lParam: index into entries
 constexpr UINT MSG_COPY_STEP = WM_APP + 13;    // lParam: index into kUpdateSteps

@@ -7,16 +7,21 @@
 // Wine's default theme each append to the visible log repaints its scroll bar
 // at once, some sixty requests to Wine's server, which made nearly all of a
 // saved game's step.
+//
+// The dialog is a Unicode window, and every text reaches it through the wide
+// calls in UTF-16 (the log's pieces come so from the chain): an ANSI window, or
+// an ANSI call, would read the Windows-1250 texts in the system's code page.
 #include "dialog/dialog.h"
 
 #include "base/holders.h"
+#include "base/names.h"
 #include "base/prompts.h"
 #include "discovery/discovery.h"
 #include "resource.h"
 
 #include <commctrl.h>
 #include <stdlib.h>
-#include <string.h>
+#include <wchar.h>
 
 int updateFailed = 0;
 int updateDone = 0;
@@ -28,17 +33,23 @@ constexpr DWORD kShowInterval = 50;
 // How often a step's file work lets the window answer, in milliseconds.
 constexpr DWORD kAnswerInterval = 100;
 
-void AppendToLogNow(HWND window, const char *text)
+void AppendToLogNow(HWND window, const wchar_t *text)
 {
     // -2 is clamped to the end of the text: caret at the end, no selection.
-    SendDlgItemMessageA(window, IDC_LOG, EM_SETSEL, static_cast<WPARAM>(-2), -2);
-    SendDlgItemMessageA(window, IDC_LOG, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text));
+    SendDlgItemMessageW(window, IDC_LOG, EM_SETSEL, static_cast<WPARAM>(-2), -2);
+    SendDlgItemMessageW(window, IDC_LOG, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text));
+}
+
+// One of the updater's own texts into a control of the dialog.
+void SetItemText(HWND window, int id, const char *text)
+{
+    SetDlgItemTextW(window, id, WideText(kTextCodePage, text).Get());
 }
 
 // What the chain has written to the log and counted on the bar since they
 // were last brought up to date, and when that was.
 struct Pending {
-    char *text = nullptr; // length bytes in a block of capacity, a NUL's room kept
+    wchar_t *text = nullptr; // length units in a block of capacity, a NUL's room kept
     size_t length = 0;
     size_t capacity = 0;
     int steps = 0;
@@ -49,12 +60,12 @@ Pending pending;
 void ShowPending(HWND window)
 {
     if (pending.length > 0) {
-        pending.text[pending.length] = '\0';
+        pending.text[pending.length] = L'\0';
         AppendToLogNow(window, pending.text);
         pending.length = 0;
     }
     if (pending.steps > 0) {
-        SendDlgItemMessageA(window, IDC_PROGRESS, PBM_DELTAPOS, static_cast<WPARAM>(pending.steps), 0);
+        SendDlgItemMessageW(window, IDC_PROGRESS, PBM_DELTAPOS, static_cast<WPARAM>(pending.steps), 0);
         pending.steps = 0;
     }
     pending.shownAt = GetTickCount();
@@ -75,14 +86,14 @@ void ForgetPending()
 
 // Keeps text aside; when there is no memory for it, everything goes to the
 // log at once instead, in the same order.
-void AppendToLog(HWND window, const char *text)
+void AppendToLog(HWND window, const wchar_t *text)
 {
-    size_t length = strlen(text);
+    size_t length = wcslen(text);
     if (pending.length + length + 1 > pending.capacity) {
         size_t capacity = pending.capacity ? pending.capacity : 4096;
         while (capacity < pending.length + length + 1)
             capacity *= 2;
-        char *grown = static_cast<char *>(realloc(pending.text, capacity));
+        wchar_t *grown = static_cast<wchar_t *>(realloc(pending.text, capacity * sizeof(wchar_t)));
         if (!grown) {
             ShowPending(window);
             AppendToLogNow(window, text);
@@ -91,7 +102,7 @@ void AppendToLog(HWND window, const char *text)
         pending.text = grown;
         pending.capacity = capacity;
     }
-    memcpy(pending.text + pending.length, text, length);
+    wmemcpy(pending.text + pending.length, text, length);
     pending.length += length;
     ShowPendingIfDue(window);
 }
@@ -113,10 +124,10 @@ void KeepAnswering()
     answering = true;
     ShowPending(window);
     MSG message;
-    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     // Bounded, in case a window leaves its area unpainted.
-    for (int i = 0; i < 64 && PeekMessageA(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE); ++i)
-        DispatchMessageA(&message);
+    for (int i = 0; i < 64 && PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE); ++i)
+        DispatchMessageW(&message);
     answering = false;
     answeredAt = GetTickCount();
 }
@@ -142,17 +153,17 @@ void CentreOnDesktop(HWND window)
 void OnInitDialog(HWND window)
 {
     CentreOnDesktop(window);
-    SendMessageA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(kCaption));
-    SetDlgItemTextA(window, IDC_STATUS, kStatusRunning);
-    SetDlgItemTextA(window, IDC_LOG, "");
+    SetWindowTextW(window, WideText(kTextCodePage, kCaption).Get());
+    SetItemText(window, IDC_STATUS, kStatusRunning);
+    SetDlgItemTextW(window, IDC_LOG, L"");
     // The log grows by a line for every saved game; lift the edit control's
     // default limit of about 30,000 characters so that no line is dropped.
-    SendDlgItemMessageA(window, IDC_LOG, EM_SETLIMITTEXT, 0, 0);
-    SetDlgItemTextA(window, IDC_FINISH, kFinishButton);
-    SendDlgItemMessageA(window, IDC_PROGRESS, PBM_SETRANGE, 0,
+    SendDlgItemMessageW(window, IDC_LOG, EM_SETLIMITTEXT, 0, 0);
+    SetItemText(window, IDC_FINISH, kFinishButton);
+    SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETRANGE, 0,
                         MAKELPARAM(0, kUpdateStepCount + MirrorCopyCount() + entryCount));
-    SendDlgItemMessageA(window, IDC_PROGRESS, PBM_SETSTEP, 1, 0);
-    SendDlgItemMessageA(window, IDC_PROGRESS, PBM_SETPOS, 0, 0);
+    SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETSTEP, 1, 0);
+    SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETPOS, 0, 0);
     HWND finish = GetDlgItem(window, IDC_FINISH);
     EnableWindow(finish, FALSE);
     SetFocus(finish);
@@ -160,7 +171,7 @@ void OnInitDialog(HWND window)
     answeredAt = GetTickCount();
     BeforeBoxCall = ShowPendingBeforeBox;
     WhileWorkingCall = KeepAnswering;
-    PostMessageA(window, MSG_FIRST_STEP, 0, 0);
+    PostMessageW(window, MSG_FIRST_STEP, 0, 0);
 }
 
 void OnClose(HWND window)
@@ -178,8 +189,8 @@ void OnClose(HWND window)
 void OnUpdateDone(HWND window)
 {
     ShowPending(window);
-    SetDlgItemTextA(window, IDC_STATUS, kStatusDone);
-    SetDlgItemTextA(window, IDC_FINISH, kFinishButton);
+    SetItemText(window, IDC_STATUS, kStatusDone);
+    SetItemText(window, IDC_FINISH, kFinishButton);
     HWND finish = GetDlgItem(window, IDC_FINISH);
     EnableWindow(finish, TRUE);
     SetFocus(finish);
@@ -206,7 +217,7 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LP
         OnInitDialog(window);
         return FALSE;
     case MSG_LOG_APPEND:
-        AppendToLog(window, reinterpret_cast<const char *>(lParam));
+        AppendToLog(window, reinterpret_cast<const wchar_t *>(lParam));
         return TRUE;
     case WM_DESTROY:
         ForgetPending();
@@ -217,13 +228,13 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LP
         // Only the button closes; Esc's IDCANCEL does nothing.
         if (LOWORD(wParam) != IDC_FINISH)
             return FALSE;
-        PostMessageA(window, WM_CLOSE, 0, 0);
+        PostMessageW(window, WM_CLOSE, 0, 0);
         return TRUE;
     case WM_CLOSE:
         // Sent by another program while a step's file work runs: taken up
         // once the step has ended.
         if (answering)
-            PostMessageA(window, WM_CLOSE, 0, 0);
+            PostMessageW(window, WM_CLOSE, 0, 0);
         else
             OnClose(window);
         return TRUE;

@@ -24,7 +24,7 @@ struct WaitingRecorder : PromptRecorder {
         self_ = this;
         MessageBoxCall = Wait;
     }
-    static int WINAPI Wait(HWND, LPCSTR, LPCSTR, UINT type)
+    static int WINAPI Wait(HWND, LPCWSTR, LPCWSTR, UINT type)
     {
         self_->types.push_back(type);
         WaitForSingleObject(self_->event_, 10000);
@@ -50,23 +50,23 @@ public:
     }
     ~ModalRecorder()
     {
-        MessageBoxCall = MessageBoxA;
+        MessageBoxCall = MessageBoxW;
         self_ = nullptr;
     }
     std::vector<RecordedBox> boxes;
 
 private:
-    static int WINAPI Show(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
+    static int WINAPI Show(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type)
     {
-        self_->boxes.push_back({owner, text, caption, type});
+        self_->boxes.push_back(Recorded(owner, text, caption, type));
         MSG message;
-        while ((!owner || IsWindow(owner)) && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        while ((!owner || IsWindow(owner)) && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             if (message.message == WM_QUIT) {
                 PostQuitMessage(static_cast<int>(message.wParam));
                 break;
             }
             TranslateMessage(&message);
-            DispatchMessageA(&message);
+            DispatchMessageW(&message);
         }
         return (type & 0xF) == MB_YESNO ? IDYES : IDOK;
     }
@@ -98,7 +98,7 @@ protected:
     // taken off the queue and checked.
     void Create()
     {
-        window_ = CreateDialogParamA(module_, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressDialogProc, 0);
+        window_ = CreateDialogParamW(module_, MAKEINTRESOURCEW(IDD_PROGRESS), nullptr, ProgressDialogProc, 0);
         ASSERT_NE(nullptr, window_);
         DialogWindow = window_;
         MSG message;
@@ -168,21 +168,22 @@ TEST_F(Dialog, AppendsToTheEndOfTheLogWhateverIsSelected)
     Create();
     // The procedure's results are checked by calling it: SendMessage to a
     // dialog returns its DWLP_MSGRESULT instead.
-    EXPECT_EQ(TRUE, ProgressDialogProc(window_, MSG_LOG_APPEND, 0, reinterpret_cast<LPARAM>("Pierwszy")));
-    EXPECT_EQ(TRUE, ProgressDialogProc(window_, MSG_LOG_APPEND, 0, reinterpret_cast<LPARAM>(kLogOk)));
+    const std::wstring ok = Polish(kLogOk);
+    EXPECT_EQ(TRUE, ProgressDialogProc(window_, MSG_LOG_APPEND, 0, reinterpret_cast<LPARAM>(L"Pierwszy")));
+    EXPECT_EQ(TRUE, ProgressDialogProc(window_, MSG_LOG_APPEND, 0, reinterpret_cast<LPARAM>(ok.c_str())));
     ShowProgressNow(window_);
     EXPECT_EQ(std::string("Pierwszy OK\r\n"), Text(IDC_LOG));
     SendDlgItemMessageA(window_, IDC_LOG, EM_SETSEL, 2, 5);
-    SendMessageA(window_, MSG_LOG_APPEND, 0, reinterpret_cast<LPARAM>("Drugi"));
+    SendMessageW(window_, MSG_LOG_APPEND, 0, reinterpret_cast<LPARAM>(L"Drugi"));
     ShowProgressNow(window_);
     EXPECT_EQ(std::string("Pierwszy OK\r\nDrugi"), Text(IDC_LOG));
     // The append can't be undone.
     EXPECT_FALSE(SendDlgItemMessageA(window_, IDC_LOG, EM_CANUNDO, 0, 0));
     // Far past the edit control's default limit of 30,000 characters (some
     // 250 saved games), nothing is dropped.
-    const std::string line = std::string(98, 'x') + kLogOk;
+    const std::wstring line = std::wstring(98, L'x') + ok;
     for (int i = 0; i < 400; ++i)
-        SendMessageA(window_, MSG_LOG_APPEND, 0, reinterpret_cast<LPARAM>(line.c_str()));
+        SendMessageW(window_, MSG_LOG_APPEND, 0, reinterpret_cast<LPARAM>(line.c_str()));
     ShowProgressNow(window_);
     EXPECT_EQ(static_cast<int>(18 + 400 * line.size()), GetWindowTextLengthA(GetDlgItem(window_, IDC_LOG)));
 }
@@ -248,7 +249,7 @@ TEST_F(Dialog, OnlyTheButtonCloses)
 TEST_F(Dialog, FinishedStateClosesWithExitCodeOne)
 {
     Create();
-    SendMessageA(window_, MSG_LOG_APPEND, 0, reinterpret_cast<LPARAM>("log"));
+    SendMessageW(window_, MSG_LOG_APPEND, 0, reinterpret_cast<LPARAM>(L"log"));
     PromptRecorder boxes;
     EXPECT_EQ(TRUE, ProgressDialogProc(window_, MSG_UPDATE_DONE, 0, 0));
     EXPECT_EQ(1, updateDone);
@@ -319,10 +320,17 @@ TEST_F(Dialog, ReadRequestsOfOtherThreads)
 // The loop's result: 1 when the dialog ends after the finished state. The
 // chain can't run to its end here (there is no installation), so the
 // finished state is posted while the first step reports its failure, as if
-// the chain had ended just then.
-int WINAPI FinishWhileReporting(HWND owner, LPCSTR, LPCSTR, UINT)
+// the chain had ended just then. Meanwhile the dialog the loop made is read:
+// it and its four controls are Unicode windows, which keep the wide texts
+// put into them whatever the system's code page.
+std::vector<BOOL> unicodeWindows;
+
+int WINAPI FinishWhileReporting(HWND owner, LPCWSTR, LPCWSTR, UINT)
 {
-    PostMessageA(owner, MSG_UPDATE_DONE, 0, 0);
+    unicodeWindows = {IsWindowUnicode(owner)};
+    for (int id : {IDC_STATUS, IDC_LOG, IDC_PROGRESS, IDC_FINISH})
+        unicodeWindows.push_back(GetDlgItem(owner, id) && IsWindowUnicode(GetDlgItem(owner, id)));
+    PostMessageW(owner, MSG_UPDATE_DONE, 0, 0);
     return IDOK;
 }
 
@@ -331,9 +339,10 @@ TEST_F(Dialog, TheLoopSaysWhetherTheUpdateFinished)
     DeleteRegistryKey(kGameKeyPath);
     MessageBoxCall = FinishWhileReporting;
     EXPECT_EQ(1, RunProgressDialog(module_));
-    MessageBoxCall = MessageBoxA;
+    MessageBoxCall = MessageBoxW;
     EXPECT_EQ(1, updateDone);
     EXPECT_EQ(nullptr, DialogWindow);
+    EXPECT_EQ(std::vector<BOOL>(5, TRUE), unicodeWindows) << "the dialog, status, log, bar and button";
 }
 
 } // namespace

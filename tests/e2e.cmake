@@ -24,6 +24,10 @@ endfunction()
 e2e_test_group(startup "StartUp.*")
 set_tests_properties(${TEST_PREFIX}.e2e.startup PROPERTIES FIXTURES_REQUIRED signed)
 e2e_test_group(dialog "ProgressDialog.*")
+# The updater under the ANSI code page 1252 (scripts/wine-env): Wine gives
+# the updater the code page of the test program that starts it.
+e2e_test_group(codepage "CodePage.*")
+set_tests_properties(${TEST_PREFIX}.e2e.codepage PROPERTIES ENVIRONMENT "${TEST_ENVIRONMENT};LC_ALL=en_US.utf8")
 e2e_test_group(update "Update.*")
 e2e_test_group(faults "Faults.*")
 set_tests_properties(${TEST_PREFIX}.e2e.faults PROPERTIES FIXTURES_REQUIRED signed RESOURCE_LOCK "registry;small-disk")

@@ -344,6 +344,7 @@ DriverResult RunUpdater(const std::vector<std::string> &answers, const std::vect
     options.exe = run.exe;
     options.wideExe = run.wideExe;
     options.arguments = run.arguments;
+    options.wide = run.wide;
     options.answers = answers;
     options.actions = actions;
     // A run takes well under a minute; one that doesn't end (an update that
@@ -402,11 +403,9 @@ void ExpectBoxOverDialog(const BoxRecord &box, const std::string &text, const ch
     EXPECT_EQ(box.dialog.position, position);
 }
 
-bool Follows(const std::vector<std::string> &lines, const DialogSnapshot &earlier,
-             const DialogSnapshot &later)
+bool Follows(const DialogSnapshot &earlier, const DialogSnapshot &later)
 {
-    auto first = std::find(lines.begin(), lines.end(), DialogLine(earlier));
-    return first != lines.end() && first + 1 != lines.end() && *(first + 1) == DialogLine(later);
+    return later.line == earlier.line + 1;
 }
 
 void ExpectCompletedUpdate(const DriverResult &result, const Installation &installation)

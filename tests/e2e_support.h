@@ -186,6 +186,8 @@ struct RunOptions {
     std::wstring wideExe;       // when given, the updater by this UTF-16 path
     // Called with each box right before it is answered.
     std::function<void(const BoxRecord &)> beforeAnswer;
+    // Every text read through the wide calls as well.
+    bool wide = false;
 };
 
 // The driver's actions of the usual runs: to the finished state, closed with
@@ -212,9 +214,9 @@ void ExpectRefusedAtStart(const DriverResult &result, const std::string &message
 // `position` when the box came.
 void ExpectBoxOverDialog(const BoxRecord &box, const std::string &text, const char *buttons, int position);
 // True when the transcript line of `later` comes right after that of
-// `earlier`: nothing was seen between the two snapshots.
-bool Follows(const std::vector<std::string> &lines, const DialogSnapshot &earlier,
-             const DialogSnapshot &later);
+// `earlier`: nothing was seen between the two snapshots. The lines are told
+// by their place, as two snapshots of a dialog that didn't move read alike.
+bool Follows(const DialogSnapshot &earlier, const DialogSnapshot &later);
 void ExpectRunningState(const DialogSnapshot &dialog, int saves);
 // The update ran to its end over installation: the last snapshot in the
 // finished state with every line of the log and the bar full, every file

@@ -1,6 +1,6 @@
 // End-to-end, whole updates: every step, the finished state, no saved games,
 // a second run, a saved game that can't be rewritten, the copies in the
-// VirtualStore, and a saved game of several GiB.
+// VirtualStore, and a saved game of several GiB (also closed meanwhile).
 #include "tests/e2e_support.h"
 
 #include "tests/link_support.h"
@@ -205,32 +205,51 @@ TEST(Update, TheCopiesInTheVirtualStoreAreUpdatedToo)
 // A saved game of 3 GiB (a sparse file, made in no time): all along its
 // step the dialog answers other programs, which is what keeps Windows from
 // marking it as not responding after 5 s, and at the end the log and the bar
-// are exact.
+// are exact. A WM_CLOSE that another program sends during that step is
+// answered at once and taken up only once the step has ended: the cancel
+// question comes over the saved game's finished line, and No lets the update
+// run to its end. (Taken up at once, the question would come inside the
+// step, and the sender would wait for its answer.)
 TEST(Update, TheDialogAnswersThroughASavedGameOfSeveralGiB)
 {
     constexpr long long kSize = 3LL << 30;
-    InstalledGame installation(1);
-    const std::string big = installation.Path("save\\wielka.SAV");
-    ASSERT_TRUE(MakeSparseFile(big, kSize));
-    SetFileTimes(big, kOldTimes);
+    for (const bool close : {false, true}) {
+        SCOPED_TRACE(close ? "a close sent during the step" : "watched");
+        InstalledGame installation(1);
+        const std::string big = installation.Path("save\\wielka.SAV");
+        ASSERT_TRUE(MakeSparseFile(big, kSize));
+        SetFileTimes(big, kOldTimes);
 
-    DriverResult result = RunScripted({"yes"}, {"watch-done", "press-finish", "wait-exit"});
-    SCOPED_TRACE(Transcript(result));
-    EXPECT_LT(result.longestSilence, 1000u);
-    std::string log = installation.ExpectedLog(kUpdateStepCount, 0);
-    for (const std::string &name : ListFiles(installation.Path("save\\*.SAV")))
-        log += Installation::FileLine(installation.Path("save\\" + name)) + kLogOk;
-    const DialogSnapshot &done = result.snapshots.back();
-    EXPECT_EQ(done.status, kStatusDone);
-    EXPECT_EQ(done.position, static_cast<int>(kUpdateStepCount + 2));
-    EXPECT_EQ(done.log, log);
+        const std::string bigLine = Installation::FileLine(big);
+        DriverResult result = close
+                                  ? RunScripted({"yes", "no"}, {"dialog", "wait-log:" + bigLine, "send-close",
+                                                                "wait-done", "press-finish", "wait-exit"})
+                                  : RunScripted({"yes"}, {"watch-done", "press-finish", "wait-exit"});
+        SCOPED_TRACE(Transcript(result));
+        if (close) {
+            ASSERT_EQ(result.boxes.size(), 2u);
+            ExpectBox(result.boxes[1], kCancelQuestion, "yes,no", "dialog");
+            ASSERT_TRUE(result.boxes[1].dialogSeen);
+            EXPECT_NE(result.boxes[1].dialog.log.find(bigLine + kLogOk), std::string::npos)
+                << "the question came before the saved game's step ended";
+        } else {
+            EXPECT_LT(result.longestSilence, 1000u);
+        }
+        std::string log = installation.ExpectedLog(kUpdateStepCount, 0);
+        for (const std::string &name : ListFiles(installation.Path("save\\*.SAV")))
+            log += Installation::FileLine(installation.Path("save\\" + name)) + kLogOk;
+        const DialogSnapshot &done = result.snapshots.back();
+        EXPECT_EQ(done.status, kStatusDone);
+        EXPECT_EQ(done.position, static_cast<int>(kUpdateStepCount + 2));
+        EXPECT_EQ(done.log, log);
 
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    ASSERT_TRUE(GetFileAttributesExA(big.c_str(), GetFileExInfoStandard, &data));
-    EXPECT_EQ((static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, kSize);
-    EXPECT_EQ(Ticks(data.ftLastWriteTime), Ticks(kOldTimes.write));
-    DeleteFileA(big.c_str());
-    ExpectTree(installation.Directory(), installation.Expected(kUpdateStepCount, 1));
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        ASSERT_TRUE(GetFileAttributesExA(big.c_str(), GetFileExInfoStandard, &data));
+        EXPECT_EQ((static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, kSize);
+        EXPECT_EQ(Ticks(data.ftLastWriteTime), Ticks(kOldTimes.write));
+        DeleteFileA(big.c_str());
+        ExpectTree(installation.Directory(), installation.Expected(kUpdateStepCount, 1));
+    }
 }
 
 } // namespace

@@ -14,54 +14,65 @@ protected:
     void TearDown() override { DialogWindow = nullptr; }
 };
 
+// A name whose byte 0xE8 is "č" in Windows-1250 and "è" in 1252: read in
+// another code page than the ANSI one, it shows. The name is the ANSI code
+// page's, the formats around it are Windows-1250.
+constexpr char kName[] = "C:\\Gry\\zapis\xE8.SAV";
+
 // Every operation of the set, a row each: the call (with its failHard), the
 // answer given, and the box it shows (text and style) with the result. Each
 // row runs before the dialog exists, without an owner, and while it exists,
 // owned by it; the caption is always the same. Formats are expanded in both
 // of the report-or-ask paths; ReportOrAsk shows its text literally, percent
-// signs included.
+// signs included. The texts are compared as the wide call got them; the
+// table runs under code page 1250 and under 1252, where a format and a name
+// from two code pages meet in one text.
 TEST_F(Prompts, EveryOperationShowsItsBoxAndGivesItsResult)
 {
     typedef int (*Call)();
-    const std::string ask = "\n\nCzy chcesz kontynuować?";
+    const std::wstring ask = Polish("\n\nCzy chcesz kontynuować?");
+    const std::wstring name = Widened(kName);
     const struct {
         const char *what;
         Call call;
         int answer;
-        std::string text;
+        std::wstring text;
         UINT style;
         int result;
     } rows[] = {
-        {"ShowError", [] { return ShowError("błąd 100%"); }, IDOK, "błąd 100%", kErrorBox, 0},
-        {"AskYesNo, Yes", [] { return AskYesNo("pytanie?"); }, IDYES, "pytanie?", kQuestionBox, 1},
-        {"AskYesNo, No", [] { return AskYesNo("pytanie?"); }, IDNO, "pytanie?", kQuestionBox, 0},
-        {"ShowInfo", [] { return ShowInfo("informacja"); }, IDOK, "informacja", kInformationBox, 1},
-        {"ShowErrorF", [] { return ShowErrorF(kCannotOpen, "C:\\Gry\\plik.lvl"); }, IDOK,
-         "Nie można otworzyć pliku \"C:\\Gry\\plik.lvl\".", kErrorBox, 0},
+        {"ShowError", [] { return ShowError("błąd 100%"); }, IDOK, Polish("błąd 100%"), kErrorBox, 0},
+        {"AskYesNo, Yes", [] { return AskYesNo("pytanie?"); }, IDYES, Polish("pytanie?"), kQuestionBox, 1},
+        {"AskYesNo, No", [] { return AskYesNo("pytanie?"); }, IDNO, Polish("pytanie?"), kQuestionBox, 0},
+        {"ShowInfo", [] { return ShowInfo("informacja"); }, IDOK, Polish("informacja"), kInformationBox, 1},
+        {"ShowErrorF", [] { return ShowErrorF(kCannotOpen, kName); }, IDOK,
+         Polish("Nie można otworzyć pliku \"") + name + Polish("\"."), kErrorBox, 0},
         {"ShowErrorF2", [] { return ShowErrorF2(kBadFileName2, "C:\\Gry\\save\\", "a.SAV"); }, IDOK,
-         "Niewłaściwa nazwa pliku \"C:\\Gry\\save\\a.SAV\"", kErrorBox, 0},
+         Polish("Niewłaściwa nazwa pliku \"C:\\Gry\\save\\a.SAV\""), kErrorBox, 0},
         {"AskYesNoF", [] { return AskYesNoF(kConfirmUpdate, "C:\\Gry\\Vendrake II"); }, IDYES,
-         "Znaleziono grę Vendrake II PL w katalogu \"C:\\Gry\\Vendrake II\".\n"
-         "Czy chcesz kontynuować aktualizację gry?",
+         Polish("Znaleziono grę Vendrake II PL w katalogu \"C:\\Gry\\Vendrake II\".\n"
+                "Czy chcesz kontynuować aktualizację gry?"),
          kQuestionBox, 1},
-        {"AskYesNoF2", [] { return AskYesNoF2("%s/%s", "a", "b"); }, IDYES, "a/b", kQuestionBox, 1},
-        {"ReportOrAsk, failHard", [] { return ReportOrAsk("50% gotowe", 1); }, IDYES, "50% gotowe", kErrorBox,
-         0},
-        {"ReportOrAskF, failHard", [] { return ReportOrAskF(kCannotRead, "a.SAV", 1); }, IDYES,
-         "Nie można odczytać danych z pliku \"a.SAV\".", kErrorBox, 0},
+        {"AskYesNoF2", [] { return AskYesNoF2("%s/%s", "a", kName); }, IDYES, Polish("a/") + name,
+         kQuestionBox, 1},
+        {"ReportOrAsk, failHard", [] { return ReportOrAsk("50% gotowe", 1); }, IDYES, Polish("50% gotowe"),
+         kErrorBox, 0},
+        {"ReportOrAskF, failHard", [] { return ReportOrAskF(kCannotRead, kName, 1); }, IDYES,
+         Polish("Nie można odczytać danych z pliku \"") + name + Polish("\"."), kErrorBox, 0},
         {"ReportOrAskF2, failHard", [] { return ReportOrAskF2(kBadFileName2, "C:\\", "b.SAV", 1); }, IDYES,
-         "Niewłaściwa nazwa pliku \"C:\\b.SAV\"", kErrorBox, 0},
-        {"ReportOrAsk, Yes", [] { return ReportOrAsk("100% %s", 0); }, IDYES, "100% %s" + ask, kQuestionBox,
-         1},
-        {"ReportOrAsk, No", [] { return ReportOrAsk("100% %s", 0); }, IDNO, "100% %s" + ask, kQuestionBox, 0},
-        {"ReportOrAskF, Yes", [] { return ReportOrAskF(kCannotWrite, "a.SAV", 0); }, IDYES,
-         "Nie można zapisać danych do pliku \"a.SAV\"." + ask, kQuestionBox, 1},
+         Polish("Niewłaściwa nazwa pliku \"C:\\b.SAV\""), kErrorBox, 0},
+        {"ReportOrAsk, Yes", [] { return ReportOrAsk("100% %s", 0); }, IDYES, Polish("100% %s") + ask,
+         kQuestionBox, 1},
+        {"ReportOrAsk, No", [] { return ReportOrAsk("100% %s", 0); }, IDNO, Polish("100% %s") + ask,
+         kQuestionBox, 0},
+        {"ReportOrAskF, Yes", [] { return ReportOrAskF(kCannotWrite, kName, 0); }, IDYES,
+         Polish("Nie można zapisać danych do pliku \"") + name + Polish("\".") + ask, kQuestionBox, 1},
         {"ReportOrAskF, No", [] { return ReportOrAskF(kCannotWrite, "a.SAV", 0); }, IDNO,
-         "Nie można zapisać danych do pliku \"a.SAV\"." + ask, kQuestionBox, 0},
-        {"ReportOrAskF2, Yes", [] { return ReportOrAskF2(kBadFileName2, "C:\\save\\", "x.SAV", 0); }, IDYES,
-         "Niewłaściwa nazwa pliku \"C:\\save\\x.SAV\"" + ask, kQuestionBox, 1},
+         Polish("Nie można zapisać danych do pliku \"a.SAV\".") + ask, kQuestionBox, 0},
+        {"ReportOrAskF2, Yes", [] { return ReportOrAskF2(kBadFileName2, "C:\\save\\", kName + 3, 0); }, IDYES,
+         Polish("Niewłaściwa nazwa pliku \"C:\\save\\") + name.substr(3) + Polish("\"") + ask, kQuestionBox,
+         1},
         {"ReportOrAskF2, No", [] { return ReportOrAskF2(kBadFileName2, "C:\\save\\", "x.SAV", 0); }, IDNO,
-         "Niewłaściwa nazwa pliku \"C:\\save\\x.SAV\"" + ask, kQuestionBox, 0},
+         Polish("Niewłaściwa nazwa pliku \"C:\\save\\x.SAV\"") + ask, kQuestionBox, 0},
     };
     for (HWND owner : {static_cast<HWND>(nullptr), kSomeOwner}) {
         DialogWindow = owner;
@@ -70,7 +81,9 @@ TEST_F(Prompts, EveryOperationShowsItsBoxAndGivesItsResult)
             PromptRecorder boxes({row.answer});
             EXPECT_EQ(row.result, row.call());
             ASSERT_EQ(1u, boxes.boxes.size());
-            ExpectBox(boxes.boxes[0], row.text, row.style);
+            EXPECT_EQ(row.text, boxes.boxes[0].wideText);
+            EXPECT_EQ(row.style, boxes.boxes[0].type);
+            EXPECT_EQ(std::string(kCaption), boxes.boxes[0].caption);
             EXPECT_EQ(owner, boxes.boxes[0].owner);
         }
     }

@@ -31,6 +31,12 @@ const char *TestPath(const char *variable, const char *compiledIn)
     return given && *given ? given : compiledIn;
 }
 
+RecordedBox Recorded(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type)
+{
+    std::wstring wideText = text ? text : L"";
+    return {owner, Narrowed(wideText), Narrowed(caption ? caption : L""), type, wideText};
+}
+
 void ExpectBox(const RecordedBox &box, const std::string &text, UINT style)
 {
     EXPECT_EQ(text, box.text);
@@ -424,6 +430,15 @@ std::string Narrowed(const std::wstring &text)
                                      static_cast<int>(narrow.size()), nullptr, nullptr);
     narrow.resize(static_cast<size_t>(length > 0 ? length : 0));
     return narrow;
+}
+
+std::wstring Polish(const std::string &text)
+{
+    std::wstring wide(text.size() + 1, L'\0');
+    int length = MultiByteToWideChar(1250, 0, text.data(), static_cast<int>(text.size()), &wide[0],
+                                     static_cast<int>(wide.size()));
+    wide.resize(static_cast<size_t>(length > 0 ? length : 0));
+    return wide;
 }
 
 bool StoreWideString(HKEY root, const char *subkey, REGSAM view, const char *name, std::wstring data)

@@ -32,12 +32,17 @@ const char *TestPath(const char *variable, const char *compiledIn);
 #define STATIC_PROBE TestPath("VP_STATIC_PROBE", DEFAULT_STATIC_PROBE)
 #define LOAD_PROBE TestPath("VP_LOAD_PROBE", DEFAULT_LOAD_PROBE)
 
+// A box as the prompt set showed it. The texts come in UTF-16 and are kept
+// so (wideText) and in the ANSI code page, as an ANSI reader of the box sees
+// them (Windows-1250 bytes for the updater's texts under code page 1250).
 struct RecordedBox {
     HWND owner;
     std::string text;
     std::string caption;
     UINT type;
+    std::wstring wideText;
 };
+RecordedBox Recorded(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 
 // While alive, every box of the prompt set is recorded instead of shown and
 // answered from the queue (IDNO for a question, IDOK otherwise, when empty).
@@ -50,7 +55,7 @@ public:
     }
     ~PromptRecorder()
     {
-        MessageBoxCall = MessageBoxA;
+        MessageBoxCall = MessageBoxW;
         current_ = nullptr;
     }
     void Answer(int answer) { answers_.push_back(answer); }
@@ -58,10 +63,10 @@ public:
     std::vector<RecordedBox> boxes;
 
 private:
-    static int WINAPI Record(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
+    static int WINAPI Record(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type)
     {
         PromptRecorder &self = *current_;
-        self.boxes.push_back({owner, text ? text : "", caption ? caption : "", type});
+        self.boxes.push_back(Recorded(owner, text, caption, type));
         if (!self.answers_.empty()) {
             int answer = self.answers_.front();
             self.answers_.pop_front();
@@ -236,6 +241,8 @@ void DeleteRegistryKey(const char *subkey, REGSAM view = 0);
 // text (ANSI) in UTF-16, and back.
 std::wstring Widened(const std::string &text);
 std::string Narrowed(const std::wstring &text);
+// One of the updater's texts (Windows-1250) in UTF-16: what the player reads.
+std::wstring Polish(const std::string &text);
 // Stores a REG_SZ value as exactly the UTF-16 units of data through the
 // native registry call, which adds no terminator as the Win32 calls would;
 // also characters that the ANSI code page lacks. The key is opened in `view`

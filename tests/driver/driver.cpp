@@ -43,27 +43,32 @@ std::wstring Widen(const std::string &text)
     return wide;
 }
 
-// A message sent to a window of the program; false when it wasn't handled
-// (the window is gone, or the program didn't answer in time).
-bool Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result)
+// A message sent to a window of the program, as ANSI or as wide (which
+// decides how a text in it travels); false when it wasn't handled (the
+// window is gone, or the program didn't answer in time).
+bool Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result, bool wide = false,
+          UINT timeout = kSendTimeoutMilliseconds)
 {
     DWORD_PTR answer = 0;
-    if (!window ||
-        !SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, kSendTimeoutMilliseconds, &answer))
+    if (!window || !(wide ? SendMessageTimeoutW : SendMessageTimeoutA)(window, message, wParam, lParam,
+                                                                       SMTO_NORMAL, timeout, &answer))
         return false;
     *result = static_cast<LRESULT>(answer);
     return true;
 }
 
-// A control's text through WM_GETTEXT, which Windows carries across processes.
-bool ControlText(HWND control, std::string *text)
+// A control's text through WM_GETTEXT, which Windows carries across
+// processes: ANSI bytes in a std::string, UTF-16 in a std::wstring.
+template <typename Text> bool ControlText(HWND control, Text *text)
 {
+    const bool wide = sizeof(typename Text::value_type) > 1;
     LRESULT length = 0;
-    if (!Send(control, WM_GETTEXTLENGTH, 0, 0, &length) || length < 0)
+    if (!Send(control, WM_GETTEXTLENGTH, 0, 0, &length, wide) || length < 0)
         return false;
-    std::vector<char> buffer(static_cast<size_t>(length) + 1);
+    std::vector<typename Text::value_type> buffer(static_cast<size_t>(length) + 1);
     LRESULT got = 0;
-    if (!Send(control, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()), &got) || got < 0)
+    if (!Send(control, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()), &got, wide) ||
+        got < 0)
         return false;
     text->assign(buffer.data(), static_cast<size_t>(got));
     return true;
@@ -78,6 +83,16 @@ std::string WindowTitle(HWND window)
     std::vector<char> buffer(static_cast<size_t>(length) + 1);
     int got = GetWindowTextA(window, buffer.data(), static_cast<int>(buffer.size()));
     return std::string(buffer.data(), got > 0 ? static_cast<size_t>(got) : 0);
+}
+
+std::wstring WideWindowTitle(HWND window)
+{
+    int length = GetWindowTextLengthW(window);
+    if (length <= 0)
+        return std::wstring();
+    std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1);
+    int got = GetWindowTextW(window, buffer.data(), static_cast<int>(buffer.size()));
+    return std::wstring(buffer.data(), got > 0 ? static_cast<size_t>(got) : 0);
 }
 
 bool IsDialogClass(HWND window)
@@ -108,8 +123,9 @@ BOOL CALLBACK ScanTopLevel(HWND window, LPARAM context)
     return TRUE;
 }
 
-// Reads the dialog; false when it closed (or stopped answering) meanwhile.
-bool ReadDialog(HWND dialog, DWORD started, DialogSnapshot *snapshot)
+// Reads the dialog (also through the wide calls where wide is set); false
+// when it closed (or stopped answering) meanwhile.
+bool ReadDialog(HWND dialog, DWORD started, bool wide, DialogSnapshot *snapshot)
 {
     snapshot->milliseconds = GetTickCount() - started;
     snapshot->title = WindowTitle(dialog);
@@ -120,6 +136,12 @@ bool ReadDialog(HWND dialog, DWORD started, DialogSnapshot *snapshot)
                 ControlText(GetDlgItem(dialog, IDC_LOG), &snapshot->log) &&
                 ControlText(button, &snapshot->button) && Send(bar, PBM_GETRANGE, TRUE, 0, &low) &&
                 Send(bar, PBM_GETRANGE, FALSE, 0, &high) && Send(bar, PBM_GETPOS, 0, 0, &position);
+    if (wide) {
+        snapshot->wideTitle = WideWindowTitle(dialog);
+        read = read && ControlText(GetDlgItem(dialog, IDC_STATUS), &snapshot->wideStatus) &&
+               ControlText(GetDlgItem(dialog, IDC_LOG), &snapshot->wideLog) &&
+               ControlText(button, &snapshot->wideButton);
+    }
     snapshot->rangeLow = static_cast<int>(low);
     snapshot->rangeHigh = static_cast<int>(high);
     snapshot->position = static_cast<int>(position);
@@ -190,6 +212,8 @@ private:
     bool PressFinish(const std::string &);
     bool CloseBox(const std::string &);
     bool Escape(const std::string &);
+    bool SendClose(const std::string &);
+    bool WaitLog(const std::string &text);
     // After a press: waits until a box has been answered or the dialog is gone.
     bool AwaitOutcome(const char *action, size_t boxesBefore);
     bool NeedDialog(const char *action);
@@ -287,6 +311,10 @@ void Session::RecordBox(HWND box)
     record.milliseconds = GetTickCount() - started_;
     record.caption = WindowTitle(box);
     ControlText(GetDlgItem(box, kBoxTextId), &record.text);
+    if (options_.wide) {
+        record.wideCaption = WideWindowTitle(box);
+        ControlText(GetDlgItem(box, kBoxTextId), &record.wideText);
+    }
     for (const ButtonName &button : kButtons) {
         if (!VisibleChild(box, button.id))
             continue;
@@ -319,10 +347,13 @@ void Session::RecordBox(HWND box)
 
     if (DialogExists()) {
         // A dialog that closed while being read gives no snapshot.
-        record.dialogSeen = ReadDialog(dialog_, started_, &record.dialog);
-        if (record.dialogSeen)
+        record.dialogSeen = ReadDialog(dialog_, started_, options_.wide, &record.dialog);
+        if (record.dialogSeen) {
+            record.dialog.line = result_.lines.size();
             result_.lines.push_back(DialogLine(record.dialog));
+        }
     }
+    record.line = result_.lines.size();
     result_.boxes.push_back(record);
     result_.lines.push_back(BoxLine(record));
     if (options_.beforeAnswer)
@@ -333,10 +364,11 @@ void Session::RecordBox(HWND box)
 bool Session::Snapshot(HWND dialog)
 {
     DialogSnapshot snapshot;
-    if (!ReadDialog(dialog, started_, &snapshot)) {
+    if (!ReadDialog(dialog, started_, options_.wide, &snapshot)) {
         Fail("snapshot: the dialog closed while it was being read");
         return false;
     }
+    snapshot.line = result_.lines.size();
     result_.snapshots.push_back(snapshot);
     result_.lines.push_back(DialogLine(snapshot));
     return true;
@@ -511,6 +543,28 @@ bool Session::Escape(const std::string &)
     return true;
 }
 
+// WM_CLOSE sent as another program sends it (a task manager's "close"); a
+// dialog that works on a file answers it from inside its step.
+bool Session::SendClose(const std::string &)
+{
+    if (!NeedDialog("send-close"))
+        return false;
+    LRESULT result = 0;
+    if (Send(dialog_, WM_CLOSE, 0, 0, &result, false, 5000))
+        return true;
+    Fail("send-close: the dialog did not answer within 5 s");
+    return false;
+}
+
+bool Session::WaitLog(const std::string &text)
+{
+    return WaitFor("wait-log", [this, &text] {
+        std::string log;
+        return DialogExists() && ControlText(GetDlgItem(dialog_, IDC_LOG), &log) &&
+               log.size() >= text.size() && log.compare(log.size() - text.size(), text.size(), text) == 0;
+    });
+}
+
 // An action by name; a name ending in ':' takes the rest of the action as
 // its argument.
 struct ActionHandler {
@@ -532,6 +586,8 @@ bool Session::RunAction(const std::string &action)
         {"press-finish", &Session::PressFinish},
         {"close-box", &Session::CloseBox},
         {"escape", &Session::Escape},
+        {"send-close", &Session::SendClose},
+        {"wait-log:", &Session::WaitLog},
     };
     for (const ActionHandler &handler : kActions) {
         const size_t length = strlen(handler.name);

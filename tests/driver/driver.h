@@ -6,7 +6,8 @@
 // Message boxes are the process's visible top-level "#32770" windows with a
 // static control id 0xFFFF; the progress dialog is its visible top-level
 // "#32770" window with a child id 1005 (the log). Texts are read as the ANSI
-// bytes of the current code page (Windows-1250 for the updater).
+// bytes of the current code page (Windows-1250 for the updater) and, when
+// asked for, also in UTF-16 through the wide calls.
 #pragma once
 
 #include <functional>
@@ -16,10 +17,13 @@
 // The progress dialog as read at one moment.
 struct DialogSnapshot {
     unsigned long milliseconds = 0; // since the program was started
+    size_t line = 0;                // its place in the transcript (DriverResult::lines)
     std::string title;
     std::string status;
     std::string log;
     std::string button;
+    // With DriverOptions::wide: the same texts read through the wide calls.
+    std::wstring wideTitle, wideStatus, wideLog, wideButton;
     bool buttonEnabled = false;
     bool buttonFocused = false;
     int focusId = 0; // id of the dialog's control that has the keyboard focus, 0 if none (not in the line)
@@ -33,11 +37,14 @@ struct DialogSnapshot {
 // One message box, as it was shown and as it was answered.
 struct BoxRecord {
     unsigned long milliseconds = 0; // since the program was started, when the box was seen
+    size_t line = 0;                // its place in the transcript (DriverResult::lines)
     std::string caption;
     std::string text;
     std::string buttons; // visible buttons in id order: "ok", "yes,no", ...
     std::string owner;   // "none", "dialog" (the progress dialog) or "other"
     std::string answer;  // "yes", "no", "ok", ...
+    // With DriverOptions::wide: caption and text read through the wide calls.
+    std::wstring wideCaption, wideText;
     // The progress dialog read right when the box was seen, if it existed.
     bool dialogSeen = false;
     DialogSnapshot dialog;
@@ -52,6 +59,8 @@ struct DriverOptions {
     std::string workingDirectory; // empty: the driver's own
     // Answers to the boxes in the order they appear: "yes", "no", "ok".
     std::vector<std::string> answers;
+    // Read every text through the wide calls as well.
+    bool wide = false;
     // Called with each box as it was read, right before it is answered: lets
     // a test change the world at that moment (the program waits on the box).
     std::function<void(const BoxRecord &)> beforeAnswer;
@@ -68,6 +77,9 @@ struct DriverOptions {
     //   press-finish  wait until the button is enabled, press it, wait until
     //                 a box has been answered or the dialog is gone
     //   close-box     the close box (SC_CLOSE), then wait as for press-finish
+    //   send-close    send WM_CLOSE, as another program does, and wait until
+    //                 the dialog has answered it (at most 5 s)
+    //   wait-log:TEXT wait until the log ends with TEXT (ANSI bytes)
     //   escape        Esc down and up to the focused control (or the dialog)
     //   sleep:MS      wait MS milliseconds (boxes are still answered)
     //   signal:PATH   create the file PATH (a mark for a script outside)

@@ -33,8 +33,8 @@ int Usage()
     fprintf(stderr,
             "usage: uidriver [--timeout S] [--cwd DIR] [--answers yes,no,...] [--args \"...\"] "
             "EXE [ACTION ...]\n"
-            "actions: dialog snapshot wait-done wait-gone press-finish close-box escape sleep:MS signal:PATH "
-            "wait-exit\n");
+            "actions: dialog snapshot wait-done watch-done wait-gone press-finish close-box send-close "
+            "wait-log:TEXT escape sleep:MS signal:PATH wait-exit\n");
     return 1;
 }
 
