@@ -235,7 +235,8 @@ int main(int argc, char **argv)
     }
     if (ok) {
         const double perSave = (with - without) / saves, mib = saveSize / 1048576.0;
-        printf("saved games: %u of %zu KiB, best of %u rounds\n", saves, saveSize / 1024, kRounds);
+        printf("saved games: %u of %u KiB, best of %u rounds\n", saves,
+               static_cast<unsigned>(saveSize / 1024), kRounds);
         printf("update without saved games:   %7.2f s\n", without);
         printf("update with them:             %7.2f s\n", with);
         printf("per saved game, whole step:   %7.2f ms (%5.0f MiB/s)\n", perSave * 1000, mib / perSave);
