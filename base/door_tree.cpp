@@ -247,8 +247,7 @@ Folder *Hold(const char *full, unsigned tree, bool create, Refusal *refusal)
 }
 
 // Splits full at its last backslash into its folder and its name (pointing
-// into folder); false when there is none or the file would be a tree's own
-// folder.
+// into folder); false when there is none, or no name behind it.
 bool Split(const char *full, char *folder, const char **name)
 {
     strcpy(folder, full);

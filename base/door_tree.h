@@ -24,7 +24,7 @@ extern Folder roots[kTreeCount];
 // but for a drive's root; false when it doesn't fit MAX_PATH.
 bool FullPath(const char *path, char *full);
 // Splits full at its last backslash into its folder and its name (pointing
-// into folder); false when there is none.
+// into folder); false when there is none, or no name behind it.
 bool Split(const char *full, char *folder, const char **name);
 // The handle's final path as a new heap string, without a separator at the
 // end; null when it can't be had.
