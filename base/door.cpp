@@ -3,6 +3,7 @@
 #include "base/door.h"
 
 #include "base/door_tree.h"
+#include "base/names.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -171,7 +172,7 @@ Refusal Replacement::Begin(const char *target)
             return refusal;
         folderFinal = holding->final;
     } else {
-        wchar_t *wide = Join(nullptr, folder);
+        wchar_t *wide = WidenName(folder);
         folder_ = wide ? OpenFolder(wide) : INVALID_HANDLE_VALUE;
         free(wide);
         if (folder_ == INVALID_HANDLE_VALUE || !IsFolder(folder_) || !(ownFinal = FinalPathOf(folder_)))

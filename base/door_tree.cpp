@@ -7,6 +7,8 @@
 // above it.
 #include "base/door_tree.h"
 
+#include "base/names.h"
+
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
@@ -88,21 +90,17 @@ wchar_t *FinalPathOf(HANDLE handle)
     return nullptr;
 }
 
-// folder (when given) and a backslash, followed by name (in the ANSI code
-// page), as a new heap string; null when memory runs out.
 wchar_t *Join(const wchar_t *folder, const char *name)
 {
-    size_t folderLength = folder ? wcslen(folder) + 1 : 0;
+    size_t folderLength = wcslen(folder) + 1;
     int nameLength = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
     if (nameLength <= 0)
         return nullptr;
     wchar_t *path = static_cast<wchar_t *>(malloc((folderLength + nameLength) * sizeof(wchar_t)));
     if (!path)
         return nullptr;
-    if (folder) {
-        wcscpy(path, folder);
-        path[folderLength - 1] = L'\\';
-    }
+    wcscpy(path, folder);
+    path[folderLength - 1] = L'\\';
     MultiByteToWideChar(CP_ACP, 0, name, -1, path + folderLength, nameLength);
     return path;
 }
@@ -273,7 +271,7 @@ int FixWriteTrees(const char *gameDirectory, const char *mirrorDirectory, const 
         Folder &root = roots[tree];
         char full[MAX_PATH];
         if (FullPath(directories[tree], full) && (root.path = Copy(full)) != nullptr) {
-            wchar_t *wide = Join(nullptr, full);
+            wchar_t *wide = WidenName(full);
             if (wide)
                 root.handle = OpenFolder(wide);
             free(wide);

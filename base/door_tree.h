@@ -29,8 +29,8 @@ bool Split(const char *full, char *folder, const char **name);
 // The handle's final path as a new heap string, without a separator at the
 // end; null when it can't be had.
 wchar_t *FinalPathOf(HANDLE handle);
-// folder (when given) and a backslash, followed by name (in the ANSI code
-// page), as a new heap string; null when memory runs out.
+// folder, a backslash and name (in the ANSI code page) as a new heap string;
+// null when memory runs out.
 wchar_t *Join(const wchar_t *folder, const char *name);
 // A folder opened to be held, and whether a handle is a folder's.
 HANDLE OpenFolder(const wchar_t *path);

@@ -39,30 +39,34 @@ bool LocalApplicationData(wchar_t *path)
            SUCCEEDED(getFolderPath(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path));
 }
 
+// local, "\\VirtualStore" and rest (a folder's path without its drive, '/'
+// made '\\' as the store keeps it) as a new heap string; null when memory
+// runs out.
+wchar_t *InStore(const wchar_t *local, const wchar_t *rest)
+{
+    static const wchar_t kStore[] = L"\\VirtualStore";
+    size_t localLength = wcslen(local), restLength = wcslen(rest);
+    wchar_t *path =
+        static_cast<wchar_t *>(malloc((localLength + wcslen(kStore) + restLength + 1) * sizeof(wchar_t)));
+    if (!path)
+        return nullptr;
+    wcscpy(path, local);
+    wcscat(path, kStore);
+    wchar_t *at = path + wcslen(path);
+    for (size_t i = 0; i <= restLength; ++i)
+        at[i] = rest[i] == L'/' ? L'\\' : rest[i];
+    return path;
+}
+
 // The mirror of directory (a folder on a drive) in UTF-16, as a new heap
 // string; null when memory runs out or there is no local application data.
 wchar_t *MirrorOf(const char *directory)
 {
-    static const wchar_t kStore[] = L"\\VirtualStore";
     wchar_t local[MAX_PATH];
     if (!LocalApplicationData(local))
         return nullptr;
     HeapMemory tail(WidenName(directory + 2));
-    if (!tail)
-        return nullptr;
-    const wchar_t *rest = reinterpret_cast<const wchar_t *>(tail.Get());
-    size_t localLength = wcslen(local), restLength = wcslen(rest);
-    wchar_t *mirror =
-        static_cast<wchar_t *>(malloc((localLength + wcslen(kStore) + restLength + 1) * sizeof(wchar_t)));
-    if (!mirror)
-        return nullptr;
-    wcscpy(mirror, local);
-    wcscat(mirror, kStore);
-    // The store keeps the folder's path with backslashes.
-    wchar_t *at = mirror + wcslen(mirror);
-    for (size_t i = 0; i <= restLength; ++i)
-        at[i] = rest[i] == L'/' ? L'\\' : rest[i];
-    return mirror;
+    return tail ? InStore(local, reinterpret_cast<const wchar_t *>(tail.Get())) : nullptr;
 }
 
 } // namespace
@@ -142,17 +146,10 @@ bool MirrorIsWhereItShouldBe()
     HeapMemory localFinal(FinalFolderPath(local));
     if (!localFinal)
         return false;
-    static const wchar_t kStore[] = L"\\VirtualStore";
-    const wchar_t *resolved = reinterpret_cast<const wchar_t *>(localFinal.Get());
-    const wchar_t *rest = game + 6;
-    size_t length = wcslen(resolved) + wcslen(kStore) + wcslen(rest);
-    HeapMemory expected(malloc((length + 1) * sizeof(wchar_t)));
+    HeapMemory expected(InStore(reinterpret_cast<const wchar_t *>(localFinal.Get()), game + 6));
     if (!expected)
         return false;
-    wchar_t *text = reinterpret_cast<wchar_t *>(expected.Get());
-    wcscpy(text, resolved);
-    wcscat(text, kStore);
-    wcscat(text, rest);
+    const wchar_t *text = reinterpret_cast<const wchar_t *>(expected.Get());
     return CompareStringOrdinal(text, -1, mirror, -1, TRUE) == CSTR_EQUAL;
 }
 

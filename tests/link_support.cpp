@@ -1,6 +1,8 @@
 // Links for the tests of the door; see link_support.h.
 #include "tests/link_support.h"
 
+#include "tests/test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <winioctl.h>
@@ -32,14 +34,6 @@ std::wstring UnixNameOfEntry(const std::wstring &path)
     const size_t cut = path.rfind(L'\\');
     const std::wstring folder = UnixName(path.substr(0, cut));
     return folder.empty() ? folder : folder + L"/" + path.substr(cut + 1);
-}
-
-std::wstring Wide(const std::string &text)
-{
-    std::wstring wide(MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
-    wide.resize(wide.size() - 1);
-    return wide;
 }
 
 // Runs a Unix program (its path, then its arguments) under Wine and waits
@@ -111,7 +105,7 @@ bool UnderWine()
 
 bool MakeLink(const std::string &link, const std::string &target, bool folder)
 {
-    const std::wstring wideLink = Wide(link), wideTarget = Wide(target);
+    const std::wstring wideLink = Widened(link), wideTarget = Widened(target);
     if (UnderWine()) {
         const std::wstring linkName = UnixNameOfEntry(wideLink), targetName = UnixName(wideTarget);
         if (linkName.empty() || targetName.empty())
