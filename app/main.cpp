@@ -30,6 +30,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     // Where Windows has it, its own guard: no junction a non-administrator
     // made is followed.
     EnforceRedirectionTrust();
+    // Before anything else can happen to the file that was started: every
+    // read of the payload goes through this handle.
+    OpenOwnFile();
 
     if (LocateGameAndBuildPaths()) {
         // The saved games of the game folder come first, then those of its
@@ -47,5 +50,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         ReleaseVirtualStoreMirror();
         ReleaseTargetPathTable();
     }
+    ReleaseOwnFile();
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "base/door.h"
 
 #include "base/door_tree.h"
+#include "base/holders.h"
 #include "base/names.h"
 
 #include <fcntl.h>
@@ -16,45 +17,45 @@ using namespace door;
 
 namespace {
 
-// The checks on a file's handle: no folder, one name, inside its tree (when
-// trees are fixed), and, when once is set, not written before, whereupon it
-// counts as written. Where the tree is a network share, a link count that
-// can't be had is let pass: a share's links can't lead to this machine's
-// files.
-Refusal Check(HANDLE handle, unsigned tree, bool once, long long *size)
+// Every open of the door: a folder too opens (to be refused as one), and a
+// named pipe that a link might lead to learns who opened it but can't act
+// as the administrator.
+constexpr DWORD kOpenFlags = FILE_FLAG_BACKUP_SEMANTICS | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+
+// The checks on a file's handle: no folder; where it was opened through a
+// held folder (opened names that path), written before in this run (when
+// once is set), else itself: its final path is the path opened, the
+// folder's spelt exactly and the last name as from says; and one name only.
+// When once is set, it then counts as written. Where the tree is a network
+// share, a link count that can't be had is let pass: a share's links can't
+// lead to this machine's files.
+Refusal Check(HANDLE handle, unsigned tree, const wchar_t *opened, NameFrom from, bool once, long long *size)
 {
     FILE_STANDARD_INFO info;
     bool counted = GetFileInformationByHandleEx(handle, FileStandardInfo, &info, sizeof info);
     if (counted && info.Directory)
         return Refusal::Unsafe;
-    wchar_t *final = nullptr;
-    if (tree < kTreeCount) {
-        final = FinalPathOf(handle);
-        if (!final || !Inside(final, tree, false)) {
-            free(final);
-            return Refusal::Unsafe;
-        }
-    }
+    HeapMemory final(opened ? FinalPathOf(handle) : nullptr);
+    const wchar_t *finalPath = reinterpret_cast<const wchar_t *>(final.Get());
+    if (opened && !finalPath)
+        return Refusal::Unsafe;
+    // A file written before and reached again (through a link, or a second
+    // name) is said so first: the caller may pass over it without a word.
+    if (opened && once && WrittenBefore(finalPath))
+        return Refusal::WrittenBefore;
+    if (opened && !IsItself(finalPath, opened, from == NameFrom::Listing))
+        return Refusal::Unsafe;
     LARGE_INTEGER length = {};
     bool known = counted ? (length = info.EndOfFile, info.NumberOfLinks == 1)
                          : tree < kTreeCount && OnNetworkShare(tree) && GetFileSizeEx(handle, &length);
-    if (!known) {
-        free(final);
+    if (!known)
         return Refusal::Unsafe;
-    }
     if (size)
         *size = length.QuadPart;
-    if (!once || !final) {
-        free(final);
-        return Refusal::None;
-    }
-    if (WrittenBefore(final)) {
-        free(final);
-        return Refusal::WrittenBefore;
-    }
-    if (!Remember(final)) {
-        free(final);
-        return Refusal::Unsafe;
+    if (opened && once) {
+        if (!Remember(reinterpret_cast<wchar_t *>(final.Get())))
+            return Refusal::Unsafe;
+        final.Release();
     }
     return Refusal::None;
 }
@@ -81,14 +82,15 @@ void EnforceRedirectionTrust()
         setPolicy(kRedirectionTrustPolicy, &flags, sizeof flags);
 }
 
-HANDLE OpenToChange(const char *path, DWORD access, DWORD share, bool once, long long *size, Refusal *refusal)
+HANDLE OpenToChange(const char *path, DWORD access, DWORD share, NameFrom from, bool once, long long *size,
+                    Refusal *refusal)
 {
     HANDLE handle = INVALID_HANDLE_VALUE;
     unsigned tree = kTreeCount;
+    HeapMemory opened;
     *refusal = Refusal::Unopened;
     if (!TreesFixed()) {
-        handle =
-            CreateFileA(path, access, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        handle = CreateFileA(path, access, share, nullptr, OPEN_EXISTING, kOpenFlags, nullptr);
     } else {
         char full[MAX_PATH], folder[MAX_PATH];
         const char *name = nullptr;
@@ -99,18 +101,17 @@ HANDLE OpenToChange(const char *path, DWORD access, DWORD share, bool once, long
             return INVALID_HANDLE_VALUE;
         }
         Folder *holding = Hold(folder, tree, false, refusal);
-        wchar_t *wide = holding ? Join(holding->final, name) : nullptr;
-        if (!wide)
+        opened.Reset(holding ? Join(holding->final, name) : nullptr);
+        if (!opened)
             return INVALID_HANDLE_VALUE;
-        handle =
-            CreateFileW(wide, access, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        free(wide);
+        handle = CreateFileW(reinterpret_cast<const wchar_t *>(opened.Get()), access, share, nullptr,
+                             OPEN_EXISTING, kOpenFlags, nullptr);
     }
     if (handle == INVALID_HANDLE_VALUE) {
         *refusal = Refusal::Unopened;
         return handle;
     }
-    *refusal = Check(handle, tree, once, size);
+    *refusal = Check(handle, tree, reinterpret_cast<const wchar_t *>(opened.Get()), from, once, size);
     if (*refusal != Refusal::None) {
         CloseHandle(handle);
         return INVALID_HANDLE_VALUE;
@@ -118,22 +119,14 @@ HANDLE OpenToChange(const char *path, DWORD access, DWORD share, bool once, long
     return handle;
 }
 
-FILE *OpenStreamToChange(const char *path, DWORD share, long long *size, Refusal *refusal)
+FILE *OpenStreamToChange(const char *path, DWORD share, NameFrom from, long long *size, Refusal *refusal)
 {
-    HANDLE handle = OpenToChange(path, GENERIC_READ | GENERIC_WRITE, share, true, size, refusal);
+    HANDLE handle = OpenToChange(path, GENERIC_READ | GENERIC_WRITE, share, from, true, size, refusal);
     if (handle == INVALID_HANDLE_VALUE)
         return nullptr;
-    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
-    if (descriptor < 0) {
-        CloseHandle(handle);
+    FILE *stream = StreamOnHandle(handle, "rb+");
+    if (!stream)
         *refusal = Refusal::Unopened;
-        return nullptr;
-    }
-    FILE *stream = _fdopen(descriptor, "rb+");
-    if (!stream) {
-        _close(descriptor);
-        *refusal = Refusal::Unopened;
-    }
     return stream;
 }
 
@@ -188,6 +181,7 @@ Refusal Replacement::Begin(const char *target)
     // "~", six letters no one can guess, ".tmp"; a name that stands already
     // is never opened, only another drawn.
     HANDLE handle = INVALID_HANDLE_VALUE;
+    HeapMemory path;
     for (int attempt = 0; attempt < 16 && handle == INVALID_HANDLE_VALUE; ++attempt) {
         unsigned char random[6];
         if (!RtlGenRandom(random, sizeof random))
@@ -195,29 +189,28 @@ Refusal Replacement::Begin(const char *target)
         char temporary[] = "~abcdef.tmp";
         for (int i = 0; i < 6; ++i)
             temporary[1 + i] = static_cast<char>('a' + random[i] % 26);
-        wchar_t *path = Join(folderFinal, temporary);
+        path.Reset(Join(folderFinal, temporary));
         if (!path)
             break;
-        handle =
-            CreateFileW(path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        handle = CreateFileW(reinterpret_cast<const wchar_t *>(path.Get()), GENERIC_WRITE | DELETE, 0,
+                             nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | kOpenFlags, nullptr);
         DWORD error = GetLastError();
-        free(path);
         if (handle == INVALID_HANDLE_VALUE && error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
             break;
     }
     free(ownFinal);
     if (handle == INVALID_HANDLE_VALUE)
         return Refusal::Unopened;
-    Refusal refusal = Check(handle, tree, false, nullptr);
-    int descriptor =
-        refusal == Refusal::None ? _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY) : -1;
-    stream_ = descriptor >= 0 ? _fdopen(descriptor, "wb") : nullptr;
+    // The new file too is checked: made where it was asked for, by its own
+    // name, with one name.
+    Refusal refusal =
+        Check(handle, tree, reinterpret_cast<const wchar_t *>(path.Get()), NameFrom::Listing, false, nullptr);
+    stream_ = refusal == Refusal::None ? StreamOnHandle(handle, "wb", Dispose) : nullptr;
     if (!stream_) {
-        Dispose(handle);
-        if (descriptor >= 0)
-            _close(descriptor);
-        else
+        if (refusal != Refusal::None) {
+            Dispose(handle);
             CloseHandle(handle);
+        }
         return refusal == Refusal::None ? Refusal::Unopened : refusal;
     }
     return Refusal::None;

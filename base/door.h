@@ -5,17 +5,20 @@
 // always is. Whoever can write there can leave a link (a junction, a symbolic
 // link, a second name of a file) for the updater to follow to a file outside.
 // So a file is opened first, and then what the handle really is gets checked:
-// its final path lies inside the tree it belongs to, it has one name only, it
-// is no folder, and it was not written before in this run. Only then is it
-// written, through that same handle. Checking a name and then opening it
-// would let a link put in its place meanwhile lead the write elsewhere.
+// it is itself (its final path is the path it was opened by, through a held
+// folder of its tree, so that no link below the tree's folder leads anywhere
+// else, not even to another file inside), it has one name only, it is no
+// folder, and it was not written before in this run. Only then is it written,
+// through that same handle. Checking a name and then opening it would let a
+// link put in its place meanwhile lead the write elsewhere.
 //
 // The trees are the game folder and its mirror, fixed once at start-up by
 // their final paths. Every folder a file is written into is opened and
-// checked in the same way first, and held open without delete sharing until
-// the trees are released, so that no one can rename it away and put a link
-// in its place. An operation called while no tree is fixed checks only that
-// the file has one name and is no folder.
+// checked in the same way first (itself, as opened through the folder above
+// it), and held open without delete sharing until the trees are released, so
+// that no one can rename it away and put a link in its place. An operation
+// called while no tree is fixed checks only that the file has one name and is
+// no folder.
 #pragma once
 
 #include <windows.h>
@@ -58,15 +61,21 @@ enum class Refusal {
     FolderNotMade, // a folder the file needs could not be made
 };
 
+// Where the name of a file to change comes from: a table of the update,
+// matched letter case aside as Windows matches names (an installation copied
+// from a CD may spell CONTENTS\M_TITLE.PAK), or a listing of its folder,
+// matched exactly as the folder spells it.
+enum class NameFrom { Table, Listing };
+
 // path opened (OPEN_EXISTING) with access and share and checked; its handle,
 // or INVALID_HANDLE_VALUE with *refusal saying why. *size (when given)
 // receives its size. once: refuse a file written before in this run, and
 // count this one as written.
-HANDLE OpenToChange(const char *path, DWORD access, DWORD share, bool once, long long *size,
+HANDLE OpenToChange(const char *path, DWORD access, DWORD share, NameFrom from, bool once, long long *size,
                     Refusal *refusal);
 // The same as a binary stream for reading and writing ("rb+") at the start
 // of the file, counted as written; null with *refusal.
-FILE *OpenStreamToChange(const char *path, DWORD share, long long *size, Refusal *refusal);
+FILE *OpenStreamToChange(const char *path, DWORD share, NameFrom from, long long *size, Refusal *refusal);
 
 // A new file beside target that takes target's name only once it is
 // complete. The name itself is never opened: the rename replaces whatever

@@ -7,6 +7,7 @@
 // above it.
 #include "base/door_tree.h"
 
+#include "base/holders.h"
 #include "base/names.h"
 
 #include <stdlib.h>
@@ -110,8 +111,8 @@ wchar_t *Join(const wchar_t *folder, const char *name)
 HANDLE OpenFolder(const wchar_t *path)
 {
     return CreateFileW(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                       nullptr);
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
 }
 
 bool IsFolder(HANDLE handle)
@@ -120,15 +121,15 @@ bool IsFolder(HANDLE handle)
     return GetFileInformationByHandleEx(handle, FileStandardInfo, &info, sizeof info) && info.Directory;
 }
 
-// True when final lies inside the tree's folder (or, for a folder, is it).
-bool Inside(const wchar_t *final, unsigned tree, bool mayBeRoot)
+bool IsItself(const wchar_t *final, const wchar_t *opened, bool exactName)
 {
-    const wchar_t *root = roots[tree].final;
-    size_t length = wcslen(root);
-    return wcslen(final) >= length &&
-           CompareStringOrdinal(final, static_cast<int>(length), root, static_cast<int>(length), TRUE) ==
-               CSTR_EQUAL &&
-           (final[length] == L'\\' || (mayBeRoot && final[length] == L'\0'));
+    const wchar_t *name = wcsrchr(opened, L'\\');
+    if (!name++)
+        return false;
+    const size_t folder = static_cast<size_t>(name - opened);
+    return wcsncmp(final, opened, folder) == 0 &&
+           (exactName ? wcscmp(final + folder, name) == 0
+                      : CompareStringOrdinal(final + folder, -1, name, -1, TRUE) == CSTR_EQUAL);
 }
 
 bool OnNetworkShare(unsigned tree)
@@ -204,20 +205,19 @@ Folder *Hold(const char *full, unsigned tree, bool create, Refusal *refusal)
 
     Folder folder;
     folder.tree = tree;
-    wchar_t *path = Join(above->final, name);
-    if (path) {
-        folder.handle = OpenFolder(path);
+    HeapMemory path(Join(above->final, name));
+    const wchar_t *opened = reinterpret_cast<const wchar_t *>(path.Get());
+    if (opened) {
+        folder.handle = OpenFolder(opened);
         DWORD error = GetLastError();
         if (folder.handle == INVALID_HANDLE_VALUE && create &&
             (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
-            if (!CreateDirectoryW(path, nullptr)) {
-                free(path);
+            if (!CreateDirectoryW(opened, nullptr)) {
                 *refusal = Refusal::FolderNotMade;
                 return nullptr;
             }
-            folder.handle = OpenFolder(path);
+            folder.handle = OpenFolder(opened);
         }
-        free(path);
     }
     if (folder.handle == INVALID_HANDLE_VALUE) {
         *refusal = create ? Refusal::Unsafe : Refusal::Unopened;
@@ -229,10 +229,12 @@ Folder *Hold(const char *full, unsigned tree, bool create, Refusal *refusal)
         *refusal = create ? Refusal::FolderNotMade : Refusal::Unopened;
         return nullptr;
     }
+    // The folder is itself: no link leads from its name elsewhere, outside
+    // the tree or inside it. Its name comes from a table.
     folder.final = FinalPathOf(folder.handle);
     folder.path = Copy(full);
     Folder *grown = static_cast<Folder *>(realloc(held, (heldCount + 1) * sizeof *held));
-    if (!folder.final || !folder.path || !grown || !Inside(folder.final, tree, true)) {
+    if (!folder.final || !folder.path || !grown || !IsItself(folder.final, opened, false)) {
         if (grown)
             held = grown;
         Free(folder);

@@ -37,8 +37,11 @@ HANDLE OpenFolder(const wchar_t *path);
 bool IsFolder(HANDLE handle);
 // The tree whose folder full lies in (the longest that fits), or kTreeCount.
 unsigned TreeOf(const char *full);
-// True when final lies inside the tree's folder (or, for a folder, is it).
-bool Inside(const wchar_t *final, unsigned tree, bool mayBeRoot);
+// True when final (a handle's final path) is opened (the path it was opened
+// by: a held folder's final path, a backslash and a name): the folder spelt
+// exactly, as both are read from the same directory entries, and the name
+// exactly too where exactName is set, else letter case aside.
+bool IsItself(const wchar_t *final, const wchar_t *opened, bool exactName);
 bool OnNetworkShare(unsigned tree);
 // The folder full (inside tree) held, after each folder above it inside the
 // tree; a missing one is made first when create is set. Null with *refusal.

@@ -8,6 +8,9 @@
 #pragma once
 
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -21,6 +24,12 @@ public:
     ~HeapMemory() { free(memory_); }
     char *Get() const { return static_cast<char *>(memory_); }
     explicit operator bool() const { return memory_ != nullptr; }
+    // Frees what it holds and takes memory instead.
+    void Reset(void *memory)
+    {
+        free(memory_);
+        memory_ = memory;
+    }
     void *Release()
     {
         void *memory = memory_;
@@ -67,6 +76,25 @@ public:
 private:
     FILE *file_;
 };
+
+// handle (a file's) as a binary stream opened with mode ("rb", "rb+", "wb"),
+// which then owns it: closing the stream closes the handle. Null when the
+// runtime can't take it; the handle is then closed, after discard (when
+// given) has done what must be done through it first.
+inline FILE *StreamOnHandle(HANDLE handle, const char *mode, void (*discard)(HANDLE) = nullptr)
+{
+    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+    FILE *stream = descriptor >= 0 ? _fdopen(descriptor, mode) : nullptr;
+    if (stream)
+        return stream;
+    if (discard)
+        discard(handle);
+    if (descriptor >= 0)
+        _close(descriptor);
+    else
+        CloseHandle(handle);
+    return nullptr;
+}
 
 // A kernel object handle (or null, or INVALID_HANDLE_VALUE, as the call that
 // made it fails).

@@ -133,8 +133,10 @@ namespace {
 
 // True when the mirror's folder is where the VirtualStore keeps the game
 // folder's copies, with no link on the way from the VirtualStore down: its
-// final path is that of local application data, "\\VirtualStore" and the
-// game folder's final path without its drive, letter case aside.
+// final path is the VirtualStore's own final path, spelt exactly, then the
+// game folder's final path without its drive, letter case aside (Windows
+// makes those folders as the game named them, not as the game folder's own
+// entries spell them).
 bool MirrorIsWhereItShouldBe()
 {
     const wchar_t *game = TreeRoot(kGameTree);
@@ -143,14 +145,14 @@ bool MirrorIsWhereItShouldBe()
     if (!game || !mirror || wcsncmp(game, L"\\\\?\\", 4) != 0 || game[5] != L':' ||
         !LocalApplicationData(local))
         return false;
-    HeapMemory localFinal(FinalFolderPath(local));
-    if (!localFinal)
+    HeapMemory store(InStore(local, L""));
+    HeapMemory storeFinal(store ? FinalFolderPath(reinterpret_cast<const wchar_t *>(store.Get())) : nullptr);
+    if (!storeFinal)
         return false;
-    HeapMemory expected(InStore(reinterpret_cast<const wchar_t *>(localFinal.Get()), game + 6));
-    if (!expected)
-        return false;
-    const wchar_t *text = reinterpret_cast<const wchar_t *>(expected.Get());
-    return CompareStringOrdinal(text, -1, mirror, -1, TRUE) == CSTR_EQUAL;
+    const wchar_t *storePath = reinterpret_cast<const wchar_t *>(storeFinal.Get());
+    const size_t storeLength = wcslen(storePath);
+    return wcsncmp(mirror, storePath, storeLength) == 0 &&
+           CompareStringOrdinal(mirror + storeLength, -1, game + 6, -1, TRUE) == CSTR_EQUAL;
 }
 
 } // namespace

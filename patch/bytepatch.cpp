@@ -10,7 +10,8 @@ int ApplyBytePatches(const char *path, const BytePatch *table, uint32_t count)
     // Opened through the door, sharing reading and writing as a plain open
     // for update does; a file it refuses is one that can't be opened.
     Refusal refusal = Refusal::None;
-    FileStream file(OpenStreamToChange(path, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, &refusal));
+    FileStream file(
+        OpenStreamToChange(path, FILE_SHARE_READ | FILE_SHARE_WRITE, NameFrom::Table, nullptr, &refusal));
     if (!file)
         return ShowErrorF(kCannotOpen, path);
     for (uint32_t i = 0; i < count; ++i) {

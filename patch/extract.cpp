@@ -97,14 +97,15 @@ bool MayReplace(const char *targetPath)
            !(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
 }
 
+// Copies the chunk (a stream at its first byte, taken over; null after the
+// box that said why there is none) read from sourcePath into targetPath.
 // Where the update's trees are fixed, the door makes the folders the target
 // needs, each checked before anything is made in it; a folder it refuses, or
 // a new file it refuses, is a file that can't be created. Elsewhere the
 // folders are made by EnsureDirectories.
-int Extract(const wchar_t *openPath, const char *sourcePath, const char *targetPath, uint32_t index)
+int Extract(FILE *chunk, uint32_t length, const char *sourcePath, const char *targetPath)
 {
-    uint32_t length = 0;
-    FileStream source(OpenPayloadChunk(openPath, sourcePath, index, &length));
+    FileStream source(chunk);
     if (!source)
         return 0;
     if (!TreesFixed() && !EnsureDirectories(targetPath))
@@ -148,14 +149,20 @@ int ExtractChunkFromFile(const char *sourcePath, const char *targetPath, uint32_
     HeapMemory wide(WidenName(sourcePath));
     if (!wide)
         return ShowError(kOutOfMemory);
-    return Extract(reinterpret_cast<const wchar_t *>(wide.Get()), sourcePath, targetPath, index);
+    FILE *file = _wfopen(reinterpret_cast<const wchar_t *>(wide.Get()), L"rb");
+    if (!file)
+        return ShowErrorF(kCannotOpen, sourcePath);
+    uint32_t length = 0;
+    FILE *chunk = OpenPayloadChunk(file, sourcePath, index, &length);
+    return Extract(chunk, length, sourcePath, targetPath);
 }
 
 int ExtractChunkToFile(const char *targetPath, uint32_t index)
 {
     HeapMemory ownPath(GetOwnExePath());
-    HeapMemory ownPathW(GetOwnExePathW());
-    if (!ownPath || !ownPathW)
+    if (!ownPath)
         return ShowError(kOutOfMemory);
-    return Extract(reinterpret_cast<const wchar_t *>(ownPathW.Get()), ownPath.Get(), targetPath, index);
+    uint32_t length = 0;
+    FILE *chunk = OpenOwnPayloadChunk(index, &length);
+    return Extract(chunk, length, ownPath.Get(), targetPath);
 }

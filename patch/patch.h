@@ -42,6 +42,23 @@ char *GetOwnExePath();
 // (a downloads folder named in another script).
 wchar_t *GetOwnExePathW();
 
+// The updater's own file, read only through one handle held from start-up to
+// the end of the run. It usually lies in the player's downloads folder, where
+// the player's programs may rename the running file and put another under
+// its name: a file read later by name need not be the one that was started,
+// and a signature covers only that one.
+//
+// Opens the running executable once, for reading, and keeps the handle when
+// the system proves it the file the running image was mapped from. Shows
+// nothing: VerifyPayloadChunk and the extraction say what went wrong. Called
+// first thing at start-up; they call it themselves where it wasn't.
+void OpenOwnFile();
+// Lets go of it (the main flow does this once, at the end of the run).
+void ReleaseOwnFile();
+// Whether file is the one the image at imageBase was mapped from, as the
+// system answers; false where it can't answer.
+bool IsFileOfImage(HANDLE file, const void *imageBase);
+
 // Positions stream at the first data byte of chunk index and returns the
 // chunk's length; 0 after reporting a failure naming displayName (also when
 // the chain doesn't reach back to the image).
@@ -51,10 +68,14 @@ uint32_t LocatePayloadChunk(FILE *stream, uint32_t index, const char *displayNam
 // chunk index in a payload that reaches back to its image. 1 when it does;
 // else 0 after the box the extraction would show.
 int VerifyPayloadChunk(uint32_t index);
-// The file at openPath opened for reading at the first byte of chunk index,
+// The running executable's own file (see OpenOwnFile) as a stream at the
+// first byte of chunk index, whose length goes to *length; null after the
+// box a failure calls for, naming the updater. The caller closes the stream.
+FILE *OpenOwnPayloadChunk(uint32_t index, uint32_t *length);
+// file (a stream for reading, taken over) at the first byte of chunk index,
 // whose length goes to *length; null after the box a failure calls for,
-// naming displayName. The caller closes the stream.
-FILE *OpenPayloadChunk(const wchar_t *openPath, const char *displayName, uint32_t index, uint32_t *length);
+// naming displayName, with the stream closed.
+FILE *OpenPayloadChunk(FILE *file, const char *displayName, uint32_t index, uint32_t *length);
 
 // Creates every missing directory on the full file path; the working
 // directory is the same afterwards. 1 on success, 0 after a report.

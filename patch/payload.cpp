@@ -206,27 +206,104 @@ uint32_t LocatePayloadChunk(FILE *stream, uint32_t index, const char *displayNam
     return length;
 }
 
-FILE *OpenPayloadChunk(const wchar_t *openPath, const char *displayName, uint32_t index, uint32_t *length)
+FILE *OpenPayloadChunk(FILE *file, const char *displayName, uint32_t index, uint32_t *length)
 {
-    FileStream stream(_wfopen(openPath, L"rb"));
-    if (!stream) {
-        ShowErrorF(kCannotOpen, displayName);
-        return nullptr;
-    }
+    FileStream stream(file);
     *length = LocatePayloadChunk(stream.Get(), index, displayName);
     if (*length == 0)
         return nullptr;
     return stream.Release();
 }
 
+namespace {
+
+// The updater's own file, opened once and kept for the whole run, and
+// whether it could be opened and proven the file the running image was
+// mapped from.
+enum class OwnFile { NotTried, Unopened, Unproven, Proven };
+OwnFile ownFileState = OwnFile::NotTried;
+HANDLE ownFile = INVALID_HANDLE_VALUE;
+
+} // namespace
+
+bool IsFileOfImage(HANDLE file, const void *imageBase)
+{
+    typedef LONG(NTAPI * SameFunction)(PVOID imageView, PVOID fileView);
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    auto same = ntdll ? reinterpret_cast<SameFunction>(
+                            reinterpret_cast<void *>(GetProcAddress(ntdll, "NtAreMappedFilesTheSame")))
+                      : nullptr;
+    if (!same)
+        return false;
+    Handle mapping(CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr));
+    void *view = mapping.Valid() ? MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, 1) : nullptr;
+    if (!view)
+        return false;
+    bool proven = same(const_cast<void *>(imageBase), view) == 0;
+    UnmapViewOfFile(view);
+    return proven;
+}
+
+void OpenOwnFile()
+{
+    if (ownFileState != OwnFile::NotTried)
+        return;
+    ownFileState = OwnFile::Unopened;
+    HeapMemory path(GetOwnExePathW());
+    if (!path)
+        return;
+    // Read only. Others may read it, rename it or delete its name (an
+    // antivirus, a download manager): what this handle reads stays the file
+    // that was started. No one may write to it meanwhile; on Windows no one
+    // can while its image is mapped anyway. Opened with the least a pipe
+    // server could make of it, should a link lead there.
+    ownFile = CreateFileW(reinterpret_cast<const wchar_t *>(path.Get()), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                          SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+    if (ownFile == INVALID_HANDLE_VALUE)
+        return;
+    ownFileState = IsFileOfImage(ownFile, GetModuleHandleW(nullptr)) ? OwnFile::Proven : OwnFile::Unproven;
+}
+
+void ReleaseOwnFile()
+{
+    if (ownFile != INVALID_HANDLE_VALUE)
+        CloseHandle(ownFile);
+    ownFile = INVALID_HANDLE_VALUE;
+    ownFileState = OwnFile::NotTried;
+}
+
+FILE *OpenOwnPayloadChunk(uint32_t index, uint32_t *length)
+{
+    OpenOwnFile();
+    HeapMemory ownPath(GetOwnExePath());
+    if (!ownPath) {
+        ShowError(kOutOfMemory);
+        return nullptr;
+    }
+    if (ownFileState == OwnFile::Unopened) {
+        ShowErrorF(kCannotOpen, ownPath.Get());
+        return nullptr;
+    }
+    // A file that can't be proven the one that was started is not read: a
+    // signature covers that file, not whatever stands under its name now.
+    HANDLE duplicate = nullptr;
+    if (ownFileState != OwnFile::Proven || !DuplicateHandle(GetCurrentProcess(), ownFile, GetCurrentProcess(),
+                                                            &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        ShowErrorF(kCannotRead, ownPath.Get());
+        return nullptr;
+    }
+    FILE *stream = StreamOnHandle(duplicate, "rb");
+    if (!stream) {
+        ShowErrorF(kCannotRead, ownPath.Get());
+        return nullptr;
+    }
+    return OpenPayloadChunk(stream, ownPath.Get(), index, length);
+}
+
 int VerifyPayloadChunk(uint32_t index)
 {
-    HeapMemory ownPath(GetOwnExePath());
-    HeapMemory ownPathW(GetOwnExePathW());
-    if (!ownPath || !ownPathW)
-        return ShowError(kOutOfMemory);
     uint32_t length = 0;
-    FileStream source(
-        OpenPayloadChunk(reinterpret_cast<const wchar_t *>(ownPathW.Get()), ownPath.Get(), index, &length));
+    FileStream source(OpenOwnPayloadChunk(index, &length));
     return source ? 1 : 0;
 }

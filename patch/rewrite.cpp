@@ -94,7 +94,7 @@ int Rewrite(const char *fileName, const unsigned char *replacement, const unsign
     // (reached again through another name) is left as it is, unasked.
     Refusal refusal = Refusal::None;
     long long size = 0;
-    FileStream file(OpenStreamToChange(fileName, FILE_SHARE_READ, &size, &refusal));
+    FileStream file(OpenStreamToChange(fileName, FILE_SHARE_READ, NameFrom::Listing, &size, &refusal));
     if (!file)
         return refusal == Refusal::WrittenBefore ? 1 : ReportOrAskF(kCannotOpen, fileName, failHard);
     // Blocks go straight from the file into the window; the stream's own

@@ -98,7 +98,7 @@ int RestoreFileTimes(const char *fileName, const FILETIME *creationTime, const F
     // Through the door, held without sharing; the times may be set again on
     // a file written before in this run.
     Refusal refusal = Refusal::None;
-    Handle file(OpenToChange(fileName, GENERIC_WRITE, 0, false, nullptr, &refusal));
+    Handle file(OpenToChange(fileName, GENERIC_WRITE, 0, NameFrom::Listing, false, nullptr, &refusal));
     if (!file.Valid())
         return ReportOrAskF(kCannotOpen, fileName, failHard);
     if (!SetFileTime(file.Get(), creationTime, lastAccessTime, lastWriteTime)) {
