@@ -146,9 +146,12 @@ TEST(Faults, PathsAtTheLimit)
 
 // An updater elsewhere does the whole update: one signed as the build made
 // it, by an ordinary signer (tests/sign_fixture.sh), which finds its payload
-// in front of the signature's padding and certificate table; and one in a
+// in front of the signature's padding and certificate table; one in a
 // downloads folder whose name the ANSI code page lacks, which opens itself by
-// its UTF-16 name.
+// its UTF-16 name; and one that is swapped while its question stands for
+// another updater carrying other menu texts, by a rename through Windows or
+// on Wine's Unix side, which reads its payload from the file that was started
+// all the same.
 TEST(Faults, AnUpdaterElsewhereDoesTheWholeUpdate)
 {
     TempDir downloads;
@@ -157,18 +160,42 @@ TEST(Faults, AnUpdaterElsewhereDoesTheWholeUpdate)
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     const std::wstring inFolder = folder + L"\\patch.exe";
     ASSERT_TRUE(CopyFileW(Widened(DIST_EXE).c_str(), inFolder.c_str(), FALSE));
+    const std::string release = ReadFileBytes(DIST_EXE), swapped = downloads / "patch.exe",
+                      other = downloads / "inny.exe";
+    uint32_t length = 0;
+    memcpy(&length, &release[release.size() - 4], 4);
+    const std::string otherRelease =
+        release.substr(0, release.size() - 4 - length) + "inne" + std::string("\4\0\0\0", 4);
+    enum Swap { kNone, kWindowsRename, kUnixRename };
     const struct {
         const char *what;
         std::string exe;
         std::wstring wideExe;
-    } cases[] = {{"signed", std::string(SIGNED_DIR) + "\\patch.exe", L""},
-                 {"in a folder named outside the code page", "", inFolder}};
+        Swap swap;
+    } cases[] = {{"signed", std::string(SIGNED_DIR) + "\\patch.exe", L"", kNone},
+                 {"in a folder named outside the code page", "", inFolder, kNone},
+                 {"renamed, another put in its place", swapped, L"", kWindowsRename},
+                 {"replaced on the Unix side", swapped, L"", kUnixRename}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
+        if (c.swap == kUnixRename && !UnderWine())
+            continue;
         InstalledGame installation(1);
         RunOptions options;
         options.exe = c.exe;
         options.wideExe = c.wideExe;
+        if (c.swap != kNone) {
+            ASSERT_TRUE(CopyFileA(DIST_EXE, swapped.c_str(), FALSE));
+            WriteFileBytes(other, otherRelease);
+            // The first box is the confirmation.
+            options.beforeAnswer = [&](const BoxRecord &) {
+                if (c.swap == kUnixRename) {
+                    EXPECT_TRUE(RenameOnUnixSide(other, swapped));
+                } else if (MoveFileExA(swapped.c_str(), (swapped + ".stary").c_str(), 0)) {
+                    EXPECT_TRUE(MoveFileExA(other.c_str(), swapped.c_str(), 0));
+                }
+            };
+        }
         DriverResult result = RunScripted({"yes"}, kToTheEnd, options);
         SCOPED_TRACE(Transcript(result));
         EXPECT_EQ(result.boxes.size(), 1u);

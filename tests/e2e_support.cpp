@@ -185,6 +185,12 @@ void Installation::AddSavedGame(const std::string &name)
     ReadSaveOrder();
 }
 
+void Installation::AddFile(const std::string &relative, const std::string &bytes)
+{
+    MakeDirectories(Path(relative.substr(0, relative.rfind('\\'))));
+    WriteFileBytes(Path(relative), original_[relative] = bytes);
+}
+
 void Installation::WriteSavedGame(const std::string &name)
 {
     const std::string relative = "save\\" + name;

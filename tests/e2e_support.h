@@ -92,6 +92,8 @@ public:
 
     // A saved game in "save"; its time stamps are set where the name allows.
     void AddSavedGame(const std::string &name);
+    // A file of the game that no step changes.
+    void AddFile(const std::string &relative, const std::string &bytes);
     // A saved game that the updater is not to take: the expectations keep it
     // as it is and give it no log line.
     void LeaveOut(const std::string &relative);

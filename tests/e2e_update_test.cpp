@@ -58,7 +58,8 @@ TEST(Update, NoSavedGamesAndASecondRun)
 // program (the game still running), without sharing or for writing with
 // every sharing allowed (no one writes beside the rewrite); a link to a file
 // outside the installation, or a second name of one, which a standard user
-// may leave for the elevated updater to follow. Each is the question whether
+// may leave for the elevated updater to follow, or a link to a file of the
+// game that is no saved game. Each is the question whether
 // to go on, owned by the dialog, over a log that ends in that file's opening
 // text and a bar at the steps done, although the steps before it took less
 // than the log's batching interval. Yes is asked once, leaves the file, its
@@ -68,7 +69,7 @@ TEST(Update, NoSavedGamesAndASecondRun)
 // names the one that comes second ends in " pominięto".
 TEST(Update, ASavedGameThatCannotBeRewrittenIsAQuestion)
 {
-    enum Cause { kHeld, kHeldForWriting, kLinkOut, kSecondName, kLinkToSibling };
+    enum Cause { kHeld, kHeldForWriting, kLinkOut, kSecondName, kLinkToSibling, kLinkInside };
     const struct {
         const char *what;
         Cause cause;
@@ -79,6 +80,7 @@ TEST(Update, ASavedGameThatCannotBeRewrittenIsAQuestion)
         {"a link to a file outside, Yes", kLinkOut, true},
         {"a second name of a file outside, Yes", kSecondName, true},
         {"a link to the other saved game", kLinkToSibling, true},
+        {"a link to a file of the game that is no saved game, Yes", kLinkInside, true},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
@@ -92,9 +94,15 @@ TEST(Update, ASavedGameThatCannotBeRewrittenIsAQuestion)
         WriteFileBytes(outsideFile, game.Original().at(first));
         SetFileTimes(outsideFile, kOldTimes);
         std::string locked = held ? game.SaveOrder()[1] : "save\\link.SAV";
+        if (row.cause == kLinkInside) {
+            game.AddFile("Contents\\INNY.PAK", game.Original().at(first));
+            SetFileTimes(game.Path("Contents\\INNY.PAK"), kOldTimes);
+        }
         if (!held) {
             ASSERT_TRUE(game.LinkSavedGame("link.SAV",
-                                           row.cause == kLinkToSibling ? game.Path(first) : outsideFile,
+                                           row.cause == kLinkToSibling ? game.Path(first)
+                                           : row.cause == kLinkInside  ? game.Path("Contents\\INNY.PAK")
+                                                                       : outsideFile,
                                            row.cause == kSecondName));
         }
         const std::vector<std::string> &order = game.SaveOrder();

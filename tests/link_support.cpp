@@ -136,8 +136,10 @@ bool IsLink(const std::wstring &path, DWORD attributes)
     DWORD length = GetFinalPathNameByHandleW(file, final, MAX_PATH, VOLUME_NAME_DOS);
     CloseHandle(file);
     DWORD fullLength = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+    // Spelt exactly: a link may lead into a folder whose name differs from
+    // its own in letter case alone, another folder there.
     return length > 4 && length < MAX_PATH && fullLength > 0 && fullLength < MAX_PATH &&
-           CompareStringOrdinal(final + 4, -1, full, -1, TRUE) != CSTR_EQUAL;
+           wcscmp(final + 4, full) != 0;
 }
 
 void RemoveLink(const std::wstring &link)
@@ -155,6 +157,13 @@ void RemoveLink(const std::wstring &link)
         RemoveDirectoryW(link.c_str());
     else
         DeleteFileW(link.c_str());
+}
+
+bool RenameOnUnixSide(const std::string &from, const std::string &to)
+{
+    const std::wstring source = UnixNameOfEntry(Widened(from)), destination = UnixNameOfEntry(Widened(to));
+    return UnderWine() && !source.empty() && !destination.empty() &&
+           RunUnix("/bin/mv", L"-f \"" + source + L"\" \"" + destination + L"\"", Gone, Widened(from));
 }
 
 bool MakeJunction(const std::wstring &link, const std::wstring &substitute)

@@ -27,6 +27,10 @@ bool IsLink(const std::wstring &path, DWORD attributes);
 // Removes a link, leaving what it names as it is.
 void RemoveLink(const std::wstring &link);
 
+// Renames from to to on Wine's Unix side, where Wine's sharing modes don't
+// hold and names that differ in letter case alone are two; false elsewhere.
+bool RenameOnUnixSide(const std::string &from, const std::string &to);
+
 // Makes link a new folder that is a junction (a mount point) to substitute,
 // a path in the system's own form ("\??\C:\..." or "\RPC Control"). Windows
 // only; false elsewhere.

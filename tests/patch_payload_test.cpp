@@ -263,6 +263,14 @@ TEST_F(Payload, AProgramWithoutPayloadExtractsNothingAndTouchesNothing)
     ASSERT_NE(nullptr, own);
     EXPECT_EQ(OwnPath(), own);
     free(own);
+    // The system proves the running program's own file the one its image was
+    // mapped from, and a copy of it not.
+    ASSERT_TRUE(CopyFileA(OwnPath().c_str(), (dir / "copy.exe").c_str(), FALSE));
+    for (const std::string &file : {OwnPath(), dir / "copy.exe"}) {
+        Handle opened(CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+        EXPECT_EQ(file == OwnPath(), IsFileOfImage(opened.Get(), GetModuleHandleW(nullptr))) << file;
+    }
 
     MakeDirectories(dir / "game");
     const std::string target = dir / "game\\M_TITLE.PAK";
@@ -370,6 +378,12 @@ void FailuresLeaveTheOldTargetAndNoTemporaryFile(PayloadCarried &test)
 //   name by a file of its own and leaves what they named as it was.
 // - The same file a second time in one run: the pokes and the extraction
 //   refuse it, a rewrite leaves it as it is without asking, and says so.
+// - A link to a file inside the tree, in another folder or in the same, or
+//   the target's folder a link to another folder inside; a link into a
+//   sibling folder whose name differs from the game folder's in letter case
+//   alone (made on the Linux side under Wine: another folder there), or that
+//   begins with the game folder's whole name. What each names stays as it was.
+// - The target's folder missing: no folder is made but by the extraction.
 void ATargetThatCannotBeWrittenIsRefusedByEveryOperation(PayloadCarried &test)
 {
     typedef int (*Operation)(const char *path, int failHard, bool *complete);
@@ -399,36 +413,68 @@ void ATargetThatCannotBeWrittenIsRefusedByEveryOperation(PayloadCarried &test)
         {"extraction", [](const char *path, int, bool *) { return ExtractChunkToFile(path, 0); },
          kCannotCreate, false},
     };
-    enum Condition { kMissing, kDirectory, kHeld, kReadOnly, kLinkOut, kSecondName, kFolderOut, kTwice };
+    enum Condition {
+        kMissing,
+        kDirectory,
+        kHeld,
+        kReadOnly,
+        kLinkOut,
+        kSecondName,
+        kFolderOut,
+        kTwice,
+        kLinkInside,
+        kLinkNearby,
+        kCaseSibling,
+        kNameSibling,
+        kFolderInside,
+        kNoFolder,
+    };
     // Three "Procesor" fields: each rewrite turns one more pair of them.
     const std::string field("Procesor\0", 9), old = field + field + field;
     TempDir outside;
     const std::string game = test.dir / "game", outsideFile = outside / "file.bin";
     MakeDirectories(game + "\\sub");
     MakeDirectories(outside / "folder");
+    // What the links of each condition lead to, inside the tree or beside it.
+    const std::string inside = game + "\\inside\\target.bin", nearby = game + "\\sub\\nearby.bin",
+                      caseSibling = test.dir / "GAME\\sub\\target.bin",
+                      nameSibling = test.dir / "game2\\sub\\target.bin";
+    for (const std::string &file : {inside, nameSibling, test.dir / "GAME_\\sub\\target.bin"}) {
+        MakeDirectories(file.substr(0, file.rfind('\\')));
+        WriteFileBytes(file, old);
+    }
+    ASSERT_TRUE(!UnderWine() || RenameOnUnixSide(test.dir / "GAME_", test.dir / "GAME"));
     for (const auto &operation : operations) {
         const bool extraction = operation.message == kCannotCreate;
         for (Condition condition :
-             {kMissing, kDirectory, kHeld, kReadOnly, kLinkOut, kSecondName, kFolderOut, kTwice}) {
-            if (condition == kReadOnly && !extraction)
+             {kMissing, kDirectory, kHeld, kReadOnly, kLinkOut, kSecondName, kFolderOut, kTwice, kLinkInside,
+              kLinkNearby, kCaseSibling, kNameSibling, kFolderInside, kNoFolder}) {
+            if ((condition == kReadOnly && !extraction) || (condition == kCaseSibling && !UnderWine()))
                 continue;
+            const std::string linked[] = {inside, nearby, caseSibling, nameSibling};
+            const std::string named = condition >= kLinkInside && condition <= kNameSibling
+                                          ? linked[condition - kLinkInside]
+                                          : outsideFile;
             SCOPED_TRACE(std::string(operation.what) + ", condition " + std::to_string(condition));
             const std::string folder = game + "\\sub", target = folder + "\\target.bin";
+            const bool folderLinked = condition == kFolderOut || condition == kFolderInside;
+            const bool fileLinked =
+                condition == kLinkOut || (condition >= kLinkInside && condition <= kNameSibling);
             RemoveTree(folder);
-            WriteFileBytes(outsideFile, old);
-            if (condition == kFolderOut) {
-                ASSERT_TRUE(MakeLink(folder, outside / "folder", true));
-            } else {
+            if (folderLinked)
+                ASSERT_TRUE(
+                    MakeLink(folder, condition == kFolderOut ? outside / "folder" : game + "\\inside", true));
+            else if (condition != kNoFolder)
                 MakeDirectories(folder);
-                if (condition == kDirectory)
-                    MakeDirectories(target);
-                else if (condition == kLinkOut)
-                    ASSERT_TRUE(MakeLink(target, outsideFile, false));
-                else if (condition == kSecondName)
-                    ASSERT_TRUE(CreateHardLinkA(target.c_str(), outsideFile.c_str(), nullptr));
-                else if (condition != kMissing)
-                    WriteFileBytes(target, old);
-            }
+            WriteFileBytes(named, old);
+            if (condition == kDirectory)
+                MakeDirectories(target);
+            else if (fileLinked)
+                ASSERT_TRUE(MakeLink(target, named, false));
+            else if (condition == kSecondName)
+                ASSERT_TRUE(CreateHardLinkA(target.c_str(), outsideFile.c_str(), nullptr));
+            else if (condition != kMissing && condition != kNoFolder && !folderLinked)
+                WriteFileBytes(target, old);
             if (condition == kReadOnly) {
                 ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
             }
@@ -452,11 +498,12 @@ void ATargetThatCannotBeWrittenIsRefusedByEveryOperation(PayloadCarried &test)
                     continue;
                 }
             }
-            if (extraction && (condition == kMissing || condition == kLinkOut || condition == kSecondName)) {
+            if (extraction &&
+                (condition == kMissing || fileLinked || condition == kSecondName || condition == kNoFolder)) {
                 EXPECT_EQ(1, operation.run(target.c_str(), 1, nullptr));
                 EXPECT_TRUE(boxes.boxes.empty());
                 EXPECT_TRUE(test.chunk0 == ReadFileBytes(target));
-                EXPECT_EQ(old, ReadFileBytes(outsideFile));
+                EXPECT_EQ(old, ReadFileBytes(named));
                 EXPECT_TRUE(TemporaryFiles(folder).empty());
                 continue;
             }
@@ -472,10 +519,12 @@ void ATargetThatCannotBeWrittenIsRefusedByEveryOperation(PayloadCarried &test)
             for (size_t i = 1; i < boxes.boxes.size(); ++i)
                 ExpectBox(boxes.boxes[i], message + kContinueSuffix, kQuestionBox);
             holder.reset();
-            EXPECT_EQ(condition == kMissing || condition == kFolderOut, !PathExists(target));
+            EXPECT_EQ(condition == kMissing || condition == kFolderOut || condition == kNoFolder,
+                      !PathExists(target));
+            EXPECT_EQ(condition == kNoFolder, !PathExists(folder)) << "a folder was made";
             EXPECT_EQ(condition == kDirectory, IsExistingDirectory(target.c_str()) != 0);
             EXPECT_TRUE(ReadFileBytes(target) == (condition == kTwice ? once : before));
-            EXPECT_EQ(old, ReadFileBytes(outsideFile));
+            EXPECT_EQ(old, ReadFileBytes(named));
             EXPECT_TRUE(ListEntries(outside / "folder\\*").empty()) << "made outside the tree";
             EXPECT_TRUE(TemporaryFiles(folder).empty());
         }
