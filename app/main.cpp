@@ -1,7 +1,8 @@
-// The entry point: discovery (with the game folder's mirror in the
-// VirtualStore, and the trees the update may write in), the saved-game list, the payload check, the
-// confirmation, the progress dialog; then everything held is released. The exit code is 0 on every path and
-// the command line is ignored.
+// The entry point: discovery (with the player at the screen, the game
+// folder's mirrors in the VirtualStore and the trees the update may write
+// in), the saved-game list, the payload check, the confirmation, the progress
+// dialog; then everything held is released. The exit code is 0 on every path
+// and the command line is ignored.
 #include "app/app.h"
 
 #include "base/door.h"
@@ -17,6 +18,20 @@ int CollectSavedGames(const char *wildcard)
 {
     return CollectMatchingFiles(wildcard, kSaveRuleReplacement, kSavePattern,
                                 static_cast<unsigned char>(kSaveRuleLength), 0, 1);
+}
+
+// The saved games of the game folder first, then those of each of its
+// mirrors in the VirtualStore. A collection that stops leaves the list empty,
+// and nothing more is collected.
+int CollectEverySavedGame()
+{
+    if (!CollectSavedGames(TargetPath(kEntrySaveWildcard)))
+        return 0;
+    for (unsigned mirror = 0; mirror < kMirrorCount; ++mirror)
+        if (MirrorPath(mirror, kEntrySaveWildcard) &&
+            !CollectSavedGames(MirrorPath(mirror, kEntrySaveWildcard)))
+            return 0;
+    return 1;
 }
 
 } // namespace
@@ -35,14 +50,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     OpenOwnFile();
 
     if (LocateGameAndBuildPaths()) {
-        // The saved games of the game folder come first, then those of its
-        // mirror in the VirtualStore. A collection that stops leaves the
-        // list empty; the question comes only after ones that end normally,
+        // The player at the screen, whose copies of the game the mirrors
+        // are. The question comes only after collections that end normally,
         // with or without saved games. A damaged download is refused before
         // the question, while nothing has been changed yet.
-        if (LocateVirtualStoreMirror() && FixUpdateTrees() &&
-            CollectSavedGames(TargetPath(kEntrySaveWildcard)) &&
-            (!MirrorPath(kEntrySaveWildcard) || CollectSavedGames(MirrorPath(kEntrySaveWildcard))) &&
+        FindPlayer();
+        if (LocateVirtualStoreMirror() && FixUpdateTrees() && CollectEverySavedGame() &&
             VerifyPayloadChunk(0) && AskYesNoF(kConfirmUpdate, TargetPath(kEntryInstallDirectory)))
             RunProgressDialog(instance);
         ReleaseFileList();

@@ -12,7 +12,7 @@
 // through that same handle. Checking a name and then opening it would let a
 // link put in its place meanwhile lead the write elsewhere.
 //
-// The trees are the game folder and its mirror, fixed once at start-up by
+// The trees are the game folder and its mirrors, fixed once at start-up by
 // their final paths. Every folder a file is written into is opened and
 // checked in the same way first (itself, as opened through the folder above
 // it), and held open without delete sharing until the trees are released, so
@@ -32,15 +32,16 @@ constexpr DWORD kUntrustedMountPoint = 448;
 // 11): the process then follows no junction that a non-administrator made.
 void EnforceRedirectionTrust();
 
-// The trees a name can belong to.
-enum : unsigned { kGameTree = 0, kMirrorTree = 1, kTreeCount = 2 };
+// The trees a name can belong to: the game folder, then its mirrors.
+constexpr unsigned kMirrorTrees = 2;
+enum : unsigned { kGameTree = 0, kFirstMirrorTree = 1, kTreeCount = 1 + kMirrorTrees };
 
-// Fixes the trees: the game folder (as the table names it) and its mirror
-// (null when there is none), each opened as a folder, held, and known by its
+// Fixes the trees: the game folder (as the table names it) and its mirrors
+// (null where there is none), each opened as a folder, held, and known by its
 // final path. Empties the list of files written and lets go of every folder
-// held before. 1 when both could be had; else 0 with *refused naming the one
+// held before. 1 when all could be had; else 0 with *refused naming the one
 // that couldn't, and no tree fixed.
-int FixWriteTrees(const char *gameDirectory, const char *mirrorDirectory, const char **refused);
+int FixWriteTrees(const char *const directories[kTreeCount], const char **refused);
 // The final path of a tree's folder ("\\?\C:\..." or "\\?\UNC\..."), or
 // null while it isn't fixed.
 const wchar_t *TreeRoot(unsigned tree);

@@ -263,10 +263,9 @@ bool Split(const char *full, char *folder, const char **name)
 
 using namespace door;
 
-int FixWriteTrees(const char *gameDirectory, const char *mirrorDirectory, const char **refused)
+int FixWriteTrees(const char *const directories[kTreeCount], const char **refused)
 {
     ReleaseWriteTrees();
-    const char *directories[kTreeCount] = {gameDirectory, mirrorDirectory};
     for (unsigned tree = 0; tree < kTreeCount; ++tree) {
         if (!directories[tree])
             continue;

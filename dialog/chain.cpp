@@ -3,8 +3,9 @@
 // posts its successor as its very last action, so at most one step message is
 // queued at any time. A failed operation has already shown its message; the
 // step then marks the update failed and closes the dialog. A target that has
-// a copy in the game folder's mirror in the VirtualStore is followed by a
-// step for the copy (MSG_COPY_STEP), which then posts the step's successor.
+// a copy in a mirror of the game folder in the VirtualStore is followed by a
+// step for each copy (MSG_COPY_STEP), the last of which posts the step's
+// successor.
 #include "dialog/dialog.h"
 
 #include "base/holders.h"
@@ -101,28 +102,37 @@ BOOL RunUpdateStep(HWND dialog, UINT message, LPARAM lParam)
         RunSaveStep(dialog, static_cast<uint32_t>(lParam));
         return TRUE;
     }
-    // A target's copy in the game folder's mirror gets the step's operation
-    // right after the real file, as a step of its own.
+    // A target's copies in the game folder's mirrors get the step's operation
+    // right after the real file, each as a step of its own: lParam holds the
+    // step's place in the chain and the mirror.
     const bool copy = message == MSG_COPY_STEP;
+    const unsigned place = static_cast<unsigned>(lParam) & 0xFF, mirror = static_cast<unsigned>(lParam) >> 8;
     const UpdateStep *step =
-        copy ? (static_cast<WPARAM>(lParam) < kUpdateStepCount ? &kUpdateSteps[lParam] : nullptr)
-             : FindUpdateStep(message);
+        copy ? (place < kUpdateStepCount ? &kUpdateSteps[place] : nullptr) : FindUpdateStep(message);
     if (!step)
         return FALSE;
-    const char *target = !step->target ? nullptr : copy ? MirrorPath(step->target) : TargetPath(step->target);
+    const char *target = !step->target ? nullptr
+                         : copy        ? MirrorPath(mirror, step->target)
+                                       : TargetPath(step->target);
     if (copy && !target)
         return FALSE;
-    const bool copyFollows = !copy && step->target && MirrorPath(step->target);
 
     if (target)
         LogFileStart(dialog, target);
     else
         Log(dialog, kLogRegistry);
 
-    if (RunOperation(*step, target))
-        Advance(dialog, kLogOk, copyFollows ? MSG_COPY_STEP : step->next,
-                copyFollows ? static_cast<LPARAM>(step - kUpdateSteps) : 0);
-    else
+    if (!RunOperation(*step, target)) {
         Fail(dialog);
+        return TRUE;
+    }
+    // The next mirror with a copy of the target, else the next step.
+    unsigned next = copy ? mirror + 1 : 0;
+    while (step->target && next < kMirrorCount && !MirrorPath(next, step->target))
+        ++next;
+    if (step->target && next < kMirrorCount)
+        Advance(dialog, kLogOk, MSG_COPY_STEP, static_cast<LPARAM>((step - kUpdateSteps) | next << 8));
+    else
+        Advance(dialog, kLogOk, step->next, 0);
     return TRUE;
 }

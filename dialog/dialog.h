@@ -12,7 +12,7 @@
 constexpr UINT MSG_LOG_APPEND = WM_APP + 0;    // lParam: UTF-16 text to append; sent
 constexpr UINT MSG_FIRST_STEP = WM_APP + 1;    // posted by WM_INITDIALOG
 constexpr UINT MSG_SAVE_STEP = WM_APP + 11;    // lParam: index into entries
-constexpr UINT MSG_COPY_STEP = WM_APP + 13;    // lParam: index into kUpdateSteps
+constexpr UINT MSG_COPY_STEP = WM_APP + 13;    // lParam: index into kUpdateSteps, mirror << 8
 constexpr UINT MSG_UPDATE_DONE = WM_APP + 100; // the chain has finished
 
 // Set by a failing step; the close that follows asks nothing.

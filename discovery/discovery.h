@@ -3,7 +3,10 @@
 // directory the current directory.
 #pragma once
 
+#include <windows.h>
 #include <stddef.h>
+
+#include "base/door.h"
 
 // The game's application key below HKEY_LOCAL_MACHINE and its value naming the
 // installation directory.
@@ -55,38 +58,88 @@ size_t LongestTargetTail();
 char *BuildPathTable(const char *directory, char *start[kTargetEntryCount + 1]);
 
 // ---------------------------------------------------------------------------
-// The game folder's mirror in the VirtualStore.
+// The player at the screen (player.cpp).
+//
+// The updater runs as administrator, and that need not be the player's own
+// account: a player with a standard account types an administrator's
+// password at the prompt. The game's copies that Windows keeps for it (see
+// the mirror below, and the registry's own VirtualStore) stand in the local
+// application data and the classes hive of the player who ran the game.
+
+// Room for a user's SID as a string, its NUL included.
+constexpr size_t kSidLength = 192;
+
+// What Windows answers about the player, as plain values: the session's user
+// and the process's own (string SIDs, empty when unknown); and for the
+// session's user, "Local AppData" from their hive as stored, and their
+// profile folder, expanded (each empty when missing).
+struct PlayerAnswers {
+    wchar_t sessionSid[kSidLength];
+    wchar_t ownSid[kSidLength];
+    wchar_t localAppData[MAX_PATH];
+    wchar_t profile[MAX_PATH];
+};
+// Asks Windows who sits at the session's screen and who the updater runs as.
+void AskWhoPlays(PlayerAnswers *answers);
+// Asks the registry for the folders of the user sid: "Local AppData" from
+// their hive (HKEY_USERS\<sid>) and their profile folder.
+void AskPlayerFolders(const wchar_t *sid, PlayerAnswers *answers);
+// Decides from the answers whose folders the update looks in, and keeps that:
+// the session's user's where that is another user whose local application
+// data can be had (%USERPROFILE% the only variable in it), else the
+// process's own.
+void DecidePlayer(const PlayerAnswers &answers);
+// Asks and decides (start-up does this once).
+void FindPlayer();
+// The player's SID (whose classes hive is HKEY_USERS\<SID>_Classes), or null
+// when it isn't known.
+const wchar_t *PlayerSid();
+// The player's local application data, or null when it is the process's own.
+const wchar_t *PlayerLocalAppData();
+// Forgets the player (nothing is looked for in a hive until decided again).
+void ForgetPlayer();
+
+// ---------------------------------------------------------------------------
+// The game folder's mirrors in the VirtualStore (mirror.cpp).
 //
 // On Windows Vista to 11 a program without a manifest, as the game is, that
 // writes into a protected folder (Program Files, Windows) has its writes
-// redirected to <local application data>\VirtualStore followed by the
-// folder's path without its drive, and reads those copies in front of the
-// real files. The updater runs elevated and sees only the real folder, so it
-// also works on what stands in that mirror.
+// redirected to the player's <local application data>\VirtualStore followed
+// by the folder's path without its drive, and reads those copies in front of
+// the real files. The updater runs elevated and sees only the real folder, so
+// it also works on what stands in that mirror. Where the game folder is
+// reached through a link, the mirror stands under the name the game opened,
+// the folder's own or the link's; both are looked at.
 
-// Looks for the mirror of the game folder (which LocateGameAndBuildPaths has
-// found) and for a copy of every target file in it. 1 when there is none, or
-// when it has been found; 0 after the missing-folder box, when it exists but
-// can't be used as it is named (a name the code page lacks, or too long for
-// its files).
+// How many mirrors a game folder can have: under its own name, and under the
+// name "PATH" gives it where that is another.
+constexpr unsigned kMirrorCount = 2;
+static_assert(kMirrorCount == kMirrorTrees, "each mirror is a tree of the door");
+
+// Looks for the mirrors of the game folder (which LocateGameAndBuildPaths has
+// found) and for a copy of every target file in each. 1 when there is none,
+// or when they have been found; 0 after the missing-folder box, when one
+// exists but can't be used as it is named (a name the code page lacks, or too
+// long for its files).
 int LocateVirtualStoreMirror();
 
-// The full path of the copy of entry 1 to 34 in the mirror when a file stands
-// there, else null; for kEntrySaveWildcard the mirror's save-game wildcard
-// and for kEntryInstallDirectory the mirror itself, while a mirror exists.
-const char *MirrorPath(unsigned entry);
+// The full path of the copy of entry 1 to 34 in mirror (0 or 1) when a file
+// stands there, else null; for kEntrySaveWildcard the mirror's save-game
+// wildcard and for kEntryInstallDirectory the mirror itself, while that
+// mirror exists.
+const char *MirrorPath(unsigned mirror, unsigned entry);
 
-// How many target files have a copy in the mirror.
+// How many target files have a copy in a mirror, over every mirror.
 unsigned MirrorCopyCount();
 
-// Forgets the mirror (the main flow does this once, at the end of the run).
+// Forgets the mirrors (the main flow does this once, at the end of the run).
 void ReleaseVirtualStoreMirror();
 
 // ---------------------------------------------------------------------------
-// The trees the update may write in (see base/door.h): the game folder and,
-// where it has one, its mirror, fixed by their final paths once discovery is
-// done. 1 when both can be used; 0 after the missing-folder box naming the
-// one that can't: a game folder that can't be opened as a folder (such as
-// one behind a junction that Windows' guard refuses), or a mirror that isn't
-// where the VirtualStore keeps it (a link from the VirtualStore down).
+// The trees the update may write in (see base/door.h): the game folder and
+// each of its mirrors, fixed by their final paths once discovery is done. 1
+// when all can be used; 0 after the missing-folder box naming the one that
+// can't: a game folder that can't be opened as a folder (such as one behind
+// a junction that Windows' guard refuses), or a mirror that isn't where the
+// VirtualStore keeps it (a link from the VirtualStore down).
 int FixUpdateTrees();
