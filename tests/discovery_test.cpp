@@ -5,6 +5,9 @@
 #include "discovery/discovery.h"
 #include "tests/test_support.h"
 
+#include <shlobj.h>
+#include <stdio.h>
+
 namespace {
 
 class Discovery : public testing::Test {
@@ -240,6 +243,69 @@ TEST(DiscoveryPaths, WhichFolderNamesTheUpdateCanUse)
     for (const auto &row : rows)
         EXPECT_EQ(row.usable, IsUsableDirectory(row.path)) << row.path;
     EXPECT_FALSE(IsUsableDirectory(("C:\\" + std::string(300, 'x')).c_str())) << "past MAX_PATH";
+}
+
+// Whose folders the update looks in for the player's copies of the game: a
+// row each of what Windows may answer. Only a session user other than the
+// process's own, whose local application data can be had, is taken; a row
+// reads that user's folders from a hive made here under HKEY_USERS. Printed:
+// who sits at the session here, and where the mirrors are looked for.
+TEST(DiscoveryPlayer, TheMirrorsAreLookedForInTheFoldersOfThePlayerAtTheScreen)
+{
+    PlayerAnswers asked = {};
+    AskWhoPlays(&asked);
+    printf("session user %ls, the updater's user %ls\n", asked.sessionSid, asked.ownSid);
+    ASSERT_TRUE(asked.ownSid[0]);
+    const wchar_t *other = L"S-1-5-21-1-2-3-1001";
+    const std::string hive =
+        "S-1-5-21-1-2-3-1001\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    const std::string profiles =
+        "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-1-2-3-1001";
+    const std::wstring local = L"%USERPROFILE%\\AppData\\Local";
+    const struct {
+        const wchar_t *session, *localAppData, *profile;
+        bool players; // the session user's folders are taken
+        const wchar_t *expected;
+    } rows[] = {
+        {asked.ownSid, local.c_str(), L"C:\\Users\\gracz", false, nullptr},
+        {L"", local.c_str(), L"C:\\Users\\gracz", false, nullptr},
+        {other, local.c_str(), L"C:\\Users\\gracz", true, L"C:\\Users\\gracz\\AppData\\Local"},
+        {other, L"D:\\Dane\\Local", L"", true, L"D:\\Dane\\Local"},
+        {other, L"", L"C:\\Users\\gracz", false, nullptr},
+        {other, local.c_str(), L"", false, nullptr},
+        {other, L"%HOMEDRIVE%\\Local", L"C:\\Users\\gracz", false, nullptr},
+        {other, L"Local", L"", false, nullptr},
+        {nullptr, nullptr, nullptr, true, L"C:\\Users\\gracz\\AppData\\Local"},
+    };
+    for (const auto &row : rows) {
+        PlayerAnswers answers = asked;
+        if (row.session) {
+            wcscpy(answers.sessionSid, row.session);
+            wcscpy(answers.localAppData, row.localAppData);
+            wcscpy(answers.profile, row.profile);
+        } else {
+            // The hive of a player who isn't the process's user.
+            WriteRegistryValue(hive.c_str(), "Local AppData",
+                               {true, REG_EXPAND_SZ, "%USERPROFILE%\\AppData\\Local\0"}, 0, HKEY_USERS);
+            WriteRegistryValue(profiles.c_str(), "ProfileImagePath",
+                               {true, REG_EXPAND_SZ, "%SystemDrive%\\Users\\gracz\0"}, KEY_WOW64_64KEY);
+            wcscpy(answers.sessionSid, other);
+            AskPlayerFolders(other, &answers);
+            DeleteRegistryKey(hive.c_str(), 0, HKEY_USERS);
+            DeleteRegistryKey(profiles.c_str(), KEY_WOW64_64KEY);
+        }
+        SCOPED_TRACE(Narrowed(answers.sessionSid) + " " + Narrowed(answers.localAppData));
+        DecidePlayer(answers);
+        EXPECT_EQ(std::wstring(row.players ? other : asked.ownSid), PlayerSid());
+        EXPECT_EQ(std::wstring(row.expected ? row.expected : L""),
+                  PlayerLocalAppData() ? PlayerLocalAppData() : L"");
+    }
+    DecidePlayer(asked);
+    wchar_t own[MAX_PATH] = L"";
+    SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, own);
+    printf("the mirrors are looked for below %ls\\VirtualStore\n",
+           PlayerLocalAppData() ? PlayerLocalAppData() : own);
+    ForgetPlayer();
 }
 
 } // namespace

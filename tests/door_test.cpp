@@ -45,7 +45,8 @@ TEST(Door, TreesAreFixedByFoldersThatCanBeOpened)
     };
     for (const auto &row : rows) {
         const char *refused = nullptr;
-        EXPECT_EQ(0, FixWriteTrees(row.game.c_str(), row.mirror, &refused));
+        const char *directories[kTreeCount] = {row.game.c_str(), row.mirror};
+        EXPECT_EQ(0, FixWriteTrees(directories, &refused));
         EXPECT_STREQ(row.refused, refused);
         EXPECT_FALSE(TreesFixed());
     }
@@ -56,7 +57,7 @@ TEST(Door, TreesAreFixedByFoldersThatCanBeOpened)
     FixedTrees trees(written);
     ASSERT_NE(nullptr, TreeRoot(kGameTree));
     EXPECT_EQ(FinalPathOf(game), TreeRoot(kGameTree));
-    EXPECT_EQ(nullptr, TreeRoot(kMirrorTree));
+    EXPECT_EQ(nullptr, TreeRoot(kFirstMirrorTree));
     PromptRecorder boxes;
     EXPECT_EQ(1, ApplyBytePatches((dir / "game\\missions\\miss01.lvl").c_str(), kOneByte, 1));
     EXPECT_EQ(0, ApplyBytePatches((dir / "elsewhere.lvl").c_str(), kOneByte, 1));

@@ -157,57 +157,93 @@ TEST(Update, ASavedGameThatCannotBeRewrittenIsAQuestion)
 // each target with a copy in the mirror gets the same change right after the
 // real file, with a line and a step of the bar of its own, and the mirror's
 // saved games follow those of the game folder and keep their times. A
-// directory named as a target or as a saved game is no copy. (No other test
-// has a mirror: there nothing of this shows.)
+// directory named as a target or as a saved game is no copy. Where "PATH"
+// names a link to the game folder, the mirror may stand under the link's
+// name or the folder's own, or there may be one under each: each is updated,
+// the one under the folder's own name first. (No other test has a mirror:
+// there nothing of this shows.)
 TEST(Update, TheCopiesInTheVirtualStoreAreUpdatedToo)
 {
     constexpr unsigned kSaves = 2;
-    InstalledGame installation(kSaves);
-    VirtualStoreMirror mirror(installation.Directory());
-    const Tree updated = installation.Expected(kUpdateStepCount, kSaves);
-    const std::vector<unsigned> copied = {kEntryMenuText, kEntryMiss05, 33};
-    Tree expectedMirror;
-    for (unsigned entry : copied) {
-        const std::string relative = kRelativeTargetPaths[entry];
-        MakeDirectories(mirror.Path(relative.substr(0, relative.rfind('\\'))));
-        WriteFileBytes(mirror.Path(relative), installation.Original().at(relative));
-        expectedMirror[relative] = updated.at(relative);
-    }
-    MakeDirectories(mirror.Path(kRelativeTargetPaths[34]));
-    MakeDirectories(mirror.Path("save\\katalog.SAV"));
-    for (unsigned i = 0; i < kSaves; ++i) {
-        const std::string &save = installation.SaveOrder()[i];
-        const std::string copy = "save\\kopia" + std::to_string(i) + ".SAV";
-        WriteFileBytes(mirror.Path(copy), installation.Original().at(save));
-        SetFileTimes(mirror.Path(copy), kOldTimes);
-        expectedMirror[copy] = installation.UpdatedSave(save);
-    }
+    const struct {
+        const char *what;
+        bool throughLink, underOwnName, underLinksName;
+    } rows[] = {{"PATH the folder itself", false, true, false},
+                {"PATH a link, the mirror under the link's name", true, false, true},
+                {"PATH a link, a mirror under each name", true, true, true}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        InstalledGame installation(kSaves);
+        TempDir links;
+        const std::string link = links / "Vendrake", path = row.throughLink ? link : installation.Directory();
+        if (row.throughLink) {
+            ASSERT_TRUE(MakeLink(link, installation.Directory(), true));
+            installation.Key().Install(link);
+        }
+        std::vector<std::unique_ptr<VirtualStoreMirror>> mirrors;
+        if (row.underOwnName)
+            mirrors.emplace_back(new VirtualStoreMirror(installation.Directory()));
+        if (row.underLinksName)
+            mirrors.emplace_back(new VirtualStoreMirror(link));
+        const Tree updated = installation.Expected(kUpdateStepCount, kSaves);
+        const std::vector<unsigned> copied = {kEntryMenuText, kEntryMiss05, 33};
+        std::vector<Tree> expectedMirrors(mirrors.size());
+        for (size_t m = 0; m < mirrors.size(); ++m) {
+            const VirtualStoreMirror &mirror = *mirrors[m];
+            for (unsigned entry : copied) {
+                const std::string relative = kRelativeTargetPaths[entry];
+                MakeDirectories(mirror.Path(relative.substr(0, relative.rfind('\\'))));
+                WriteFileBytes(mirror.Path(relative), installation.Original().at(relative));
+                expectedMirrors[m][relative] = updated.at(relative);
+            }
+            MakeDirectories(mirror.Path(kRelativeTargetPaths[34]));
+            MakeDirectories(mirror.Path("save\\katalog.SAV"));
+            for (unsigned i = 0; i < kSaves; ++i) {
+                const std::string &save = installation.SaveOrder()[i];
+                const std::string copy = "save\\kopia" + std::to_string(i) + ".SAV";
+                WriteFileBytes(mirror.Path(copy), installation.Original().at(save));
+                SetFileTimes(mirror.Path(copy), kOldTimes);
+                expectedMirrors[m][copy] = installation.UpdatedSave(save);
+            }
+        }
 
-    DriverResult result = RunScripted({"yes"}, kToTheEnd);
-    SCOPED_TRACE(Transcript(result));
-    ASSERT_EQ(result.boxes.size(), 1u);
-    std::string log;
-    for (const std::string &line : SplitLines(installation.ExpectedLog(kUpdateStepCount, kSaves))) {
-        log += line;
-        for (unsigned entry : copied)
-            if (line == Installation::FileLine(installation.TargetPath(entry)) + kLogOk)
-                log += Installation::FileLine(mirror.Path(kRelativeTargetPaths[entry])) + kLogOk;
-    }
-    for (const std::string &name : ListFiles(mirror.Path("save\\*.SAV")))
-        log += Installation::FileLine(mirror.Path("save\\" + name)) + kLogOk;
-    const int steps = static_cast<int>(kUpdateStepCount + copied.size() + 2 * kSaves);
-    const DialogSnapshot &done = result.snapshots.back();
-    EXPECT_EQ(done.status, kStatusDone);
-    EXPECT_EQ(done.rangeHigh, steps);
-    EXPECT_EQ(done.position, steps);
-    EXPECT_EQ(SplitLines(done.log), SplitLines(log));
+        DriverResult result = RunScripted({"yes"}, kToTheEnd);
+        SCOPED_TRACE(Transcript(result));
+        ASSERT_EQ(result.boxes.size(), 1u);
+        std::string log;
+        for (const std::string &line : SplitLines(installation.ExpectedLog(kUpdateStepCount, kSaves))) {
+            std::string shown = line;
+            if (row.throughLink && line.find(installation.Directory()) != std::string::npos)
+                shown.replace(line.find(installation.Directory()), installation.Directory().size(), path);
+            log += shown;
+            for (unsigned entry : copied)
+                if (line == Installation::FileLine(installation.TargetPath(entry)) + kLogOk)
+                    for (const auto &mirror : mirrors)
+                        log += Installation::FileLine(mirror->Path(kRelativeTargetPaths[entry])) + kLogOk;
+        }
+        for (const auto &mirror : mirrors)
+            for (const std::string &name : ListFiles(mirror->Path("save\\*.SAV")))
+                log += Installation::FileLine(mirror->Path("save\\" + name)) + kLogOk;
+        const int steps = static_cast<int>(kUpdateStepCount +
+                                           (copied.size() + kSaves) * (mirrors.size() + 1) - copied.size());
+        const DialogSnapshot &done = result.snapshots.back();
+        EXPECT_EQ(done.status, kStatusDone);
+        EXPECT_EQ(done.rangeHigh, steps);
+        EXPECT_EQ(done.position, steps);
+        EXPECT_EQ(SplitLines(done.log), SplitLines(log));
 
-    for (unsigned i = 0; i < kSaves; ++i) {
-        const std::string copy = mirror.Path("save\\kopia" + std::to_string(i) + ".SAV");
-        EXPECT_EQ(Ticks(GetFileTimes(copy).write), Ticks(kOldTimes.write)) << copy;
+        for (size_t m = 0; m < mirrors.size(); ++m) {
+            for (unsigned i = 0; i < kSaves; ++i) {
+                const std::string copy = mirrors[m]->Path("save\\kopia" + std::to_string(i) + ".SAV");
+                EXPECT_EQ(Ticks(GetFileTimes(copy).write), Ticks(kOldTimes.write)) << copy;
+            }
+            ExpectTree(mirrors[m]->Directory(), expectedMirrors[m]);
+        }
+        ExpectTree(installation.Directory(), updated);
+        mirrors.clear();
+        if (row.throughLink)
+            RemoveLink(Widened(link));
     }
-    ExpectTree(installation.Directory(), updated);
-    ExpectTree(mirror.Directory(), expectedMirror);
 }
 
 // A saved game of 3 GiB (a sparse file, made in no time): all along its

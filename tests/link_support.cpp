@@ -238,5 +238,6 @@ bool HasRedirectionGuard()
 FixedTrees::FixedTrees(const std::string &game, const char *mirror)
 {
     const char *refused = nullptr;
-    EXPECT_EQ(1, FixWriteTrees(game.c_str(), mirror, &refused)) << (refused ? refused : "");
+    const char *directories[kTreeCount] = {game.c_str(), mirror};
+    EXPECT_EQ(1, FixWriteTrees(directories, &refused)) << (refused ? refused : "");
 }

@@ -118,4 +118,49 @@ TEST_F(Registry, AFailedRecordStopsTheTableAndKeepsWhatWasWritten)
     EXPECT_FALSE(ReadRegistryValue(kGameKeyPath, "Third").present);
 }
 
+// The copies of the game's key that Windows keeps for the game in the
+// player's classes hive, in each of their two views: one that is there gets
+// "Guid" too, after the key itself; one that isn't is not made; and one that
+// is a link to another key is refused like the key itself, and what it names
+// keeps its value.
+TEST_F(Registry, TheCopiesInThePlayersHiveAreWrittenWhereTheyStand)
+{
+    PlayerAnswers answers = {};
+    AskWhoPlays(&answers);
+    ASSERT_TRUE(answers.ownSid[0]);
+    wcscpy(answers.sessionSid, answers.ownSid);
+    DecidePlayer(answers);
+    const std::string classes = Narrowed(answers.ownSid) + "_Classes\\VirtualStore\\MACHINE\\SOFTWARE\\";
+    const std::string elsewhere = Narrowed(answers.ownSid) + "_Classes\\vp-elsewhere";
+    const RegistryValue old = {true, REG_SZ, WithNul("{00000000-0000-0000-0000-000000000000}")};
+    enum Copy { kThere, kAbsent, kLink };
+    for (const char *view : {"", "WOW6432Node\\"})
+        for (Copy copy : {kThere, kAbsent, kLink}) {
+            SCOPED_TRACE(std::string(view) + " copy " + std::to_string(copy));
+            const std::string key = classes + view + (kGameKeyPath + strlen("Software\\"));
+            WriteRegistryValue(elsewhere.c_str(), "Guid", old, KEY_WOW64_64KEY, HKEY_USERS);
+            if (copy == kThere)
+                WriteRegistryValue(key.c_str(), "Guid", old, KEY_WOW64_64KEY, HKEY_USERS);
+            else if (copy == kLink) {
+                ASSERT_TRUE(MakeRegistryLink(HKEY_USERS, key.c_str(), KEY_WOW64_64KEY,
+                                             L"\\REGISTRY\\USER\\" + Widened(elsewhere)));
+            }
+            PromptRecorder boxes;
+            EXPECT_EQ(copy == kLink ? 0 : 1, ApplyRegistryEntries());
+            EXPECT_EQ(WithNul(kReleaseGuid), ReadRegistryValue(kGameKeyPath, "Guid").data);
+            EXPECT_EQ(copy == kLink ? 1u : 0u, boxes.boxes.size());
+            if (copy == kLink)
+                ExpectBox(boxes.boxes[0], kRegistryCannotModify);
+            EXPECT_EQ(copy != kAbsent, RegistryKeyExists(key.c_str(), KEY_WOW64_64KEY, HKEY_USERS));
+            EXPECT_EQ(copy == kThere ? WithNul(kReleaseGuid) : old.data,
+                      ReadRegistryValue((copy == kThere ? key : elsewhere).c_str(), "Guid", KEY_WOW64_64KEY,
+                                        HKEY_USERS)
+                          .data);
+            DeleteRegistryLink(HKEY_USERS, key.c_str(), KEY_WOW64_64KEY);
+            DeleteRegistryKey(key.c_str(), KEY_WOW64_64KEY, HKEY_USERS);
+        }
+    DeleteRegistryKey(elsewhere.c_str(), KEY_WOW64_64KEY, HKEY_USERS);
+    ForgetPlayer();
+}
+
 } // namespace

@@ -344,20 +344,20 @@ typedef LONG(NTAPI *NtSetValueKeyFunction)(HANDLE key, NativeString *name, ULONG
 
 } // namespace
 
-bool RegistryKeyExists(const char *subkey, REGSAM view)
+bool RegistryKeyExists(const char *subkey, REGSAM view, HKEY root)
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, subkey, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
         return false;
     RegCloseKey(key);
     return true;
 }
 
-RegistryValue ReadRegistryValue(const char *subkey, const char *name, REGSAM view)
+RegistryValue ReadRegistryValue(const char *subkey, const char *name, REGSAM view, HKEY root)
 {
     RegistryValue value;
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, subkey, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
         return value;
     DWORD size = 0;
     if (RegQueryValueExA(key, name, nullptr, &value.type, nullptr, &size) == ERROR_SUCCESS) {
@@ -395,11 +395,12 @@ bool ReadRegistryValues(const char *subkey, std::vector<std::pair<std::string, R
     return true;
 }
 
-void WriteRegistryValue(const char *subkey, const char *name, const RegistryValue &value, REGSAM view)
+void WriteRegistryValue(const char *subkey, const char *name, const RegistryValue &value, REGSAM view,
+                        HKEY root)
 {
     HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, nullptr, 0, KEY_SET_VALUE | view,
-                                             nullptr, &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(root, subkey, 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &key, nullptr));
     if (value.present)
         EXPECT_EQ(ERROR_SUCCESS,
                   RegSetValueExA(key, name, 0, value.type, reinterpret_cast<const BYTE *>(value.data.data()),
@@ -409,9 +410,35 @@ void WriteRegistryValue(const char *subkey, const char *name, const RegistryValu
     RegCloseKey(key);
 }
 
-void DeleteRegistryKey(const char *subkey, REGSAM view)
+void DeleteRegistryKey(const char *subkey, REGSAM view, HKEY root)
 {
-    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, subkey, view, 0);
+    RegDeleteKeyExA(root, subkey, view, 0);
+}
+
+bool MakeRegistryLink(HKEY root, const char *subkey, REGSAM view, const std::wstring &target)
+{
+    HKEY link;
+    if (RegCreateKeyExA(root, subkey, 0, nullptr, REG_OPTION_CREATE_LINK,
+                        KEY_ALL_ACCESS | KEY_CREATE_LINK | view, nullptr, &link, nullptr) != ERROR_SUCCESS)
+        return false;
+    bool made =
+        RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE *>(target.data()),
+                       static_cast<DWORD>(target.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+    RegCloseKey(link);
+    return made;
+}
+
+void DeleteRegistryLink(HKEY root, const char *subkey, REGSAM view)
+{
+    typedef LONG(NTAPI * DeleteKeyFunction)(HANDLE);
+    auto deleteKey = reinterpret_cast<DeleteKeyFunction>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey")));
+    HKEY link;
+    if (deleteKey &&
+        RegOpenKeyExA(root, subkey, REG_OPTION_OPEN_LINK, DELETE | view, &link) == ERROR_SUCCESS) {
+        deleteKey(link);
+        RegCloseKey(link);
+    }
 }
 
 std::wstring Widened(const std::string &text)

@@ -218,25 +218,31 @@ std::string SmallDisk();
 // write past an allocation shows here for as long as the block is not freed.
 bool HeapsIntact();
 
-// Registry keys and values below HKEY_LOCAL_MACHINE, in the registry view
-// given (0, or a WOW64 flag: a 32-bit updater reads HKLM\Software through
-// the 32-bit view).
+// Registry keys and values below HKEY_LOCAL_MACHINE (or another root), in
+// the registry view given (0, or a WOW64 flag: a 32-bit updater reads
+// HKLM\Software through the 32-bit view).
 struct RegistryValue {
     bool present = false;
     DWORD type = REG_NONE;
     std::string data;
 };
-bool RegistryKeyExists(const char *subkey, REGSAM view = 0);
+bool RegistryKeyExists(const char *subkey, REGSAM view = 0, HKEY root = HKEY_LOCAL_MACHINE);
 // Not present when the key or the value is missing.
-RegistryValue ReadRegistryValue(const char *subkey, const char *name, REGSAM view = 0);
+RegistryValue ReadRegistryValue(const char *subkey, const char *name, REGSAM view = 0,
+                                HKEY root = HKEY_LOCAL_MACHINE);
 // Every value of the key, by name; false when the key can't be opened.
 bool ReadRegistryValues(const char *subkey, std::vector<std::pair<std::string, RegistryValue>> *values,
                         REGSAM view = 0);
 // Sets the value (the key is made where it is missing), or deletes it when it
 // is not present.
-void WriteRegistryValue(const char *subkey, const char *name, const RegistryValue &value, REGSAM view = 0);
+void WriteRegistryValue(const char *subkey, const char *name, const RegistryValue &value, REGSAM view = 0,
+                        HKEY root = HKEY_LOCAL_MACHINE);
 // Deletes the key, which must have no subkeys.
-void DeleteRegistryKey(const char *subkey, REGSAM view = 0);
+void DeleteRegistryKey(const char *subkey, REGSAM view = 0, HKEY root = HKEY_LOCAL_MACHINE);
+// Makes subkey a link to the key the registry names target ("\REGISTRY\..."),
+// as a user may in their own hive; and deletes such a link, not what it names.
+bool MakeRegistryLink(HKEY root, const char *subkey, REGSAM view, const std::wstring &target);
+void DeleteRegistryLink(HKEY root, const char *subkey, REGSAM view);
 
 // text (ANSI) in UTF-16, and back.
 std::wstring Widened(const std::string &text);
