@@ -7,6 +7,7 @@
 
 #include "base/door.h"
 #include "base/prompts.h"
+#include "dialog/dialog.h"
 #include "discovery/discovery.h"
 #include "patch/patch.h"
 
@@ -52,11 +53,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     if (LocateGameAndBuildPaths()) {
         // The player at the screen, whose copies of the game the mirrors
         // are. The question comes only after collections that end normally,
-        // with or without saved games. A damaged download is refused before
+        // with or without saved games. A damaged download, and a game that
+        // still runs and holds a file the update changes, are refused before
         // the question, while nothing has been changed yet.
         FindPlayer();
         if (LocateVirtualStoreMirror() && FixUpdateTrees() && CollectEverySavedGame() &&
-            VerifyPayloadChunk(0) && AskYesNoF(kConfirmUpdate, TargetPath(kEntryInstallDirectory)))
+            VerifyPayloadChunk(0) && CheckTargetsFree() &&
+            AskYesNoF(kConfirmUpdate, TargetPath(kEntryInstallDirectory)))
             RunProgressDialog(instance);
         ReleaseFileList();
         ReleaseWriteTrees();

@@ -108,7 +108,9 @@ HANDLE OpenToChange(const char *path, DWORD access, DWORD share, NameFrom from, 
                              OPEN_EXISTING, kOpenFlags, nullptr);
     }
     if (handle == INVALID_HANDLE_VALUE) {
-        *refusal = Refusal::Unopened;
+        const DWORD error = GetLastError();
+        *refusal = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? Refusal::InUse
+                                                                                     : Refusal::Unopened;
         return handle;
     }
     *refusal = Check(handle, tree, reinterpret_cast<const wchar_t *>(opened.Get()), from, once, size);

@@ -40,8 +40,9 @@ enum : unsigned { kGameTree = 0, kFirstMirrorTree = 1, kTreeCount = 1 + kMirrorT
 // (null where there is none), each opened as a folder, held, and known by its
 // final path. Empties the list of files written and lets go of every folder
 // held before. 1 when all could be had; else 0 with *refused naming the one
-// that couldn't, and no tree fixed.
-int FixWriteTrees(const char *const directories[kTreeCount], const char **refused);
+// that couldn't and *error the system's error of its open (0 when it opened
+// as something else), and no tree fixed.
+int FixWriteTrees(const char *const directories[kTreeCount], const char **refused, DWORD *error);
 // The final path of a tree's folder ("\\?\C:\..." or "\\?\UNC\..."), or
 // null while it isn't fixed.
 const wchar_t *TreeRoot(unsigned tree);
@@ -56,7 +57,8 @@ wchar_t *FinalFolderPath(const wchar_t *path);
 // Why the door gave no handle.
 enum class Refusal {
     None,
-    Unopened,      // the open itself failed: missing, held by another program, denied
+    Unopened,      // the open itself failed: missing, denied
+    InUse,         // the open failed: another program holds the file (a running game)
     Unsafe,        // outside its tree, a second name, a folder, or what it is can't be had
     WrittenBefore, // the same file was written before in this run
     FolderNotMade, // a folder the file needs could not be made

@@ -263,7 +263,7 @@ bool Split(const char *full, char *folder, const char **name)
 
 using namespace door;
 
-int FixWriteTrees(const char *const directories[kTreeCount], const char **refused)
+int FixWriteTrees(const char *const directories[kTreeCount], const char **refused, DWORD *error)
 {
     ReleaseWriteTrees();
     for (unsigned tree = 0; tree < kTreeCount; ++tree) {
@@ -271,17 +271,20 @@ int FixWriteTrees(const char *const directories[kTreeCount], const char **refuse
             continue;
         Folder &root = roots[tree];
         char full[MAX_PATH];
+        DWORD openError = 0;
         if (FullPath(directories[tree], full) && (root.path = Copy(full)) != nullptr) {
-            wchar_t *wide = WidenName(full);
-            if (wide)
-                root.handle = OpenFolder(wide);
-            free(wide);
+            HeapMemory wide(WidenName(full));
+            if (wide) {
+                root.handle = OpenFolder(reinterpret_cast<const wchar_t *>(wide.Get()));
+                openError = root.handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+            }
         }
         root.tree = tree;
         if (root.handle != INVALID_HANDLE_VALUE && IsFolder(root.handle))
             root.final = FinalPathOf(root.handle);
         if (!root.final) {
             *refused = directories[tree];
+            *error = openError;
             ReleaseWriteTrees();
             return 0;
         }

@@ -16,6 +16,21 @@ inline constexpr char kNotInstalled[] = "Gra Vendrake II PL nie jest zainstalowa
 inline constexpr char kRegistryUnreadable[] =
     "Nie można odczytać z rejestru\ninformacji o grze Vendrake II PL.";
 inline constexpr char kDirectoryNotFound[] = "Nie znaleziono katalogu \"%s\".";
+// A folder Windows won't let the administrator enter: behind a junction that
+// a user without administrator rights made, and a drive ("%s": its letter and
+// colon) that exists only in the player's own logon session.
+inline constexpr char kJunctionUntrusted[] =
+    "Nie można otworzyć katalogu \"%s\": prowadzi do niego połączenie katalogów (junction) utworzone bez "
+    "uprawnień administratora, a system Windows nie pozwala z niego korzystać.\nUtwórz to połączenie "
+    "ponownie z uprawnieniami administratora i uruchom aktualizację jeszcze raz.";
+inline constexpr char kDriveInvisible[] =
+    "Dysk \"%s\" nie jest widoczny dla programów uruchomionych z uprawnieniami administratora (to dysk "
+    "sieciowy lub dysk utworzony poleceniem subst).\nUtwórz go również w wierszu polecenia uruchomionym jako "
+    "administrator albo zainstaluj grę na dysku lokalnym i uruchom aktualizację jeszcze raz.";
+// A file the update changes that another program holds (the game running).
+inline constexpr char kFileInUse[] =
+    "Plik \"%s\" jest używany przez inny program.\nZamknij grę Vendrake II PL i uruchom aktualizację "
+    "jeszcze raz.";
 inline constexpr char kConfirmUpdate[] =
     "Znaleziono grę Vendrake II PL w katalogu \"%s\".\nCzy chcesz kontynuować aktualizację gry?";
 

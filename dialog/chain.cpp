@@ -88,6 +88,21 @@ void RunSaveStep(HWND dialog, uint32_t index)
 
 } // namespace
 
+int CheckTargetsFree()
+{
+    for (const UpdateStep &step : kUpdateSteps) {
+        if (!step.target)
+            continue;
+        for (unsigned place = 0; place <= kMirrorCount; ++place) {
+            const char *path = place == 0 ? TargetPath(step.target) : MirrorPath(place - 1, step.target);
+            if (path && (step.operation == StepOperation::ExtractChunk ? HeldAgainstReplacement(path)
+                                                                       : HeldAgainstPokes(path)))
+                return ShowErrorF(kFileInUse, path);
+        }
+    }
+    return 1;
+}
+
 const UpdateStep *FindUpdateStep(UINT message)
 {
     for (const UpdateStep &step : kUpdateSteps)

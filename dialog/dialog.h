@@ -68,6 +68,12 @@ extern const UpdateStep kUpdateSteps[kUpdateStepCount];
 // The records of the 33 byte-patch tables, back to back in step order.
 extern const BytePatch kBytePatchRecords[];
 
+// Before anything is changed: 1 when no file the chain changes, in the game
+// folder or a mirror, is held by another program so that its step could not
+// open it; else 0 after the box naming the first such file. Every other
+// trouble with a file is left to its step.
+int CheckTargetsFree();
+
 // The step handled by message, or null.
 const UpdateStep *FindUpdateStep(UINT message);
 

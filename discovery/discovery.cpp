@@ -13,12 +13,12 @@
 // a space), or one too long for the paths built from it.
 #include "discovery/discovery.h"
 
+#include "base/door.h"
 #include "base/holders.h"
 #include "base/names.h"
 #include "base/prompts.h"
 
 #include <ctype.h>
-#include <direct.h>
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
@@ -208,7 +208,43 @@ char *ReadGameDirectory()
     return directory;
 }
 
+// Enters path as the C runtime's _chdir does (the drive's own current
+// directory too, which Windows keeps in the environment as "=C:"), keeping
+// the system's error when that fails.
+bool Enter(const char *path, DWORD *error)
+{
+    if (!SetCurrentDirectoryA(path)) {
+        *error = GetLastError();
+        return false;
+    }
+    char current[MAX_PATH];
+    DWORD length = GetCurrentDirectoryA(MAX_PATH, current);
+    if (length >= 2 && length < MAX_PATH && current[1] == ':') {
+        char variable[] = "=C:";
+        variable[1] = static_cast<char>(toupper(static_cast<unsigned char>(current[0])));
+        SetEnvironmentVariableA(variable, current);
+    }
+    return true;
+}
+
 } // namespace
+
+UINT DriveTypeOf(const char *path)
+{
+    if (!isalpha(static_cast<unsigned char>(path[0])) || path[1] != ':')
+        return DRIVE_UNKNOWN;
+    const wchar_t root[] = {static_cast<wchar_t>(path[0]), L':', L'\\', L'\0'};
+    return GetDriveTypeW(root);
+}
+
+int ShowFolderRefused(const char *path, DWORD error, UINT driveType)
+{
+    if (driveType == DRIVE_NO_ROOT_DIR && isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':') {
+        const char drive[] = {path[0], ':', '\0'};
+        return ShowErrorF(kDriveInvisible, drive);
+    }
+    return ShowErrorF(error == kUntrustedMountPoint ? kJunctionUntrusted : kDirectoryNotFound, path);
+}
 
 char *BuildPathTable(const char *directory, char *start[kTargetEntryCount + 1])
 {
@@ -243,8 +279,11 @@ int LocateGameAndBuildPaths()
         return ShowError(kOutOfMemory);
 
     const char *path = directory.Get();
-    if (!IsUsableDirectory(path) || _chdir(path) != 0)
+    if (!IsUsableDirectory(path))
         return ShowErrorF(kDirectoryNotFound, path);
+    DWORD error = 0;
+    if (!Enter(path, &error))
+        return ShowFolderRefused(path, error, DriveTypeOf(path));
 
     memcpy(entryStart, start, sizeof start);
     TargetPathTable = static_cast<char *>(block.Release());

@@ -41,6 +41,19 @@ int LocateGameAndBuildPaths();
 // Whether it exists is not asked.
 bool IsUsableDirectory(const char *path);
 
+// The box for a folder the update can't enter or open (the game folder, or
+// a mirror), decided from what Windows answered, as plain values: error,
+// the system's error of the attempt, and driveType, GetDriveTypeW's answer
+// for the drive letter path begins with. A drive that doesn't exist for the
+// updater (one that exists only in the player's own logon session: a network
+// drive or one made with subst) is named as such; so is a junction that
+// Windows' guard refuses to follow; anything else is a folder not found.
+// Returns 0.
+int ShowFolderRefused(const char *path, DWORD error, UINT driveType);
+// GetDriveTypeW's answer for the drive letter path begins with, else
+// DRIVE_UNKNOWN.
+UINT DriveTypeOf(const char *path);
+
 // Full path of entry 1 to 35, or the installation directory for entry 0. Only
 // valid while the table is built.
 const char *TargetPath(unsigned entry);
@@ -138,8 +151,8 @@ void ReleaseVirtualStoreMirror();
 // ---------------------------------------------------------------------------
 // The trees the update may write in (see base/door.h): the game folder and
 // each of its mirrors, fixed by their final paths once discovery is done. 1
-// when all can be used; 0 after the missing-folder box naming the one that
-// can't: a game folder that can't be opened as a folder (such as one behind
-// a junction that Windows' guard refuses), or a mirror that isn't where the
-// VirtualStore keeps it (a link from the VirtualStore down).
+// when all can be used; 0 after the box naming the one that can't: a folder
+// that can't be opened as a folder (ShowFolderRefused says why: one behind a
+// junction that Windows' guard refuses has its own box), or a mirror that
+// isn't where the VirtualStore keeps it (a link from the VirtualStore down).
 int FixUpdateTrees();

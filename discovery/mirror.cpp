@@ -212,8 +212,9 @@ int FixUpdateTrees()
     for (unsigned i = 0; i < mirrorCount; ++i)
         directories[kFirstMirrorTree + i] = MirrorPath(i, kEntryInstallDirectory);
     const char *refused = nullptr;
-    if (!FixWriteTrees(directories, &refused))
-        return ShowErrorF(kDirectoryNotFound, refused);
+    DWORD error = 0;
+    if (!FixWriteTrees(directories, &refused, &error))
+        return ShowFolderRefused(refused, error, DriveTypeOf(refused));
     // Each mirror's folder is where it was looked for, with no link on the
     // way from the VirtualStore down: the VirtualStore's final path spelt
     // exactly, as both are read from the same directory entries, and below

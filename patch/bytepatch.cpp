@@ -5,13 +5,26 @@
 #include "base/holders.h"
 #include "base/prompts.h"
 
+namespace {
+
+// The pokes share reading and writing, as a plain open for update does.
+constexpr DWORD kPokeSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+} // namespace
+
+bool HeldAgainstPokes(const char *path)
+{
+    Refusal refusal = Refusal::None;
+    Handle file(OpenToChange(path, GENERIC_READ | GENERIC_WRITE, kPokeSharing, NameFrom::Table, false,
+                             nullptr, &refusal));
+    return refusal == Refusal::InUse;
+}
+
 int ApplyBytePatches(const char *path, const BytePatch *table, uint32_t count)
 {
-    // Opened through the door, sharing reading and writing as a plain open
-    // for update does; a file it refuses is one that can't be opened.
+    // Opened through the door; a file it refuses is one that can't be opened.
     Refusal refusal = Refusal::None;
-    FileStream file(
-        OpenStreamToChange(path, FILE_SHARE_READ | FILE_SHARE_WRITE, NameFrom::Table, nullptr, &refusal));
+    FileStream file(OpenStreamToChange(path, kPokeSharing, NameFrom::Table, nullptr, &refusal));
     if (!file)
         return ShowErrorF(kCannotOpen, path);
     for (uint32_t i = 0; i < count; ++i) {

@@ -144,6 +144,16 @@ int Extract(FILE *chunk, uint32_t length, const char *sourcePath, const char *ta
 
 } // namespace
 
+bool HeldAgainstReplacement(const char *targetPath)
+{
+    // The rename that replaces the file needs the right to delete it, which
+    // a program holding it without delete sharing denies.
+    Refusal refusal = Refusal::None;
+    Handle file(OpenToChange(targetPath, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             NameFrom::Table, false, nullptr, &refusal));
+    return refusal == Refusal::InUse;
+}
+
 int ExtractChunkFromFile(const char *sourcePath, const char *targetPath, uint32_t index)
 {
     HeapMemory wide(WidenName(sourcePath));

@@ -46,11 +46,31 @@ struct CollectJob {
     const unsigned char *pattern;
     unsigned length;
     int failHard;
+    const char *extension; // what the wildcard's names end in behind their last dot, or null
 };
 
-int CollectMatch(const char *fullName, const WIN32_FIND_DATAA &, void *context)
+// The wildcard's extension when it names one without wildcards ("SAV" of
+// "save\*.SAV"), else null.
+const char *ExtensionOf(const char *wildcard)
+{
+    const char *name = wildcard;
+    for (const char *at = wildcard; *at; ++at)
+        if (*at == '\\' || *at == '/')
+            name = at + 1;
+    const char *dot = strrchr(name, '.');
+    return dot && !strpbrk(dot + 1, "*?") ? dot + 1 : nullptr;
+}
+
+int CollectMatch(const char *fullName, const WIN32_FIND_DATAA &found, void *context)
 {
     const CollectJob &job = *static_cast<const CollectJob *>(context);
+    // Windows matches a wildcard against a file's short name too, so that
+    // "*.SAV" lists "gra001.SAVE" (GRA001~1.SAV) and "gra001.sav_kopia"; and
+    // it would open a name listed as "x.SAV." or "x.SAV " as "x.SAV", another
+    // file. Only a name whose own extension is the wildcard's is a saved game.
+    const char *dot = strrchr(found.cFileName, '.');
+    if (job.extension && (!dot || _stricmp(dot + 1, job.extension) != 0))
+        return 1;
     return AppendToFileList(fullName, job.replacement, job.pattern, job.length, job.failHard);
 }
 
@@ -59,7 +79,7 @@ int CollectMatch(const char *fullName, const WIN32_FIND_DATAA &, void *context)
 int CollectMatchingFiles(const char *wildcard, const unsigned char *replacement, const unsigned char *pattern,
                          unsigned length, int failHard, int)
 {
-    CollectJob job = {replacement, pattern, length, failHard};
+    CollectJob job = {replacement, pattern, length, failHard, ExtensionOf(wildcard)};
     bool enumerated;
     if (WalkMatchingFiles(wildcard, failHard, CollectMatch, &job, &enumerated))
         return 1;

@@ -95,6 +95,10 @@ int ExtractChunkToFile(const char *targetPath, uint32_t index);
 // The same with the payload of the executable at sourcePath, which failures
 // name; ExtractChunkToFile passes the running executable.
 int ExtractChunkFromFile(const char *sourcePath, const char *targetPath, uint32_t index);
+// Whether another program holds targetPath so that the extraction's rename
+// could not replace it (a running game): opened through the door with the
+// delete access the rename needs, nothing written, and closed again.
+bool HeldAgainstReplacement(const char *targetPath);
 
 // ---------------------------------------------------------------------------
 // Byte pokes (bytepatch.cpp).
@@ -111,6 +115,11 @@ static_assert(sizeof(BytePatch) == 5, "BytePatch records are packed");
 // Writes each record's byte at its offset, in table order. 1 when all are
 // written; 0 after a report (records before the failing one stay written).
 int ApplyBytePatches(const char *path, const BytePatch *table, uint32_t count);
+
+// Whether another program holds path so that the pokes could not open it
+// (a running game): opened through the door as they open it, nothing
+// written, and closed again.
+bool HeldAgainstPokes(const char *path);
 
 // Patches path when it is an existing file, else extracts chunkIndex to
 // extractPath.
@@ -216,8 +225,11 @@ extern uint32_t entryCount;
 // ReplaceInFile and go unused). 1 when added; else the result of the report.
 int AppendToFileList(const char *fileName, const unsigned char *replacement, const unsigned char *pattern,
                      unsigned length, int failHard);
-// Adds the full name of every file the wildcard matches. 1 when the walk
-// ends normally; on a stop the whole list is emptied and the result is 0.
+// Adds the full name of every file the wildcard matches whose own name ends
+// in the wildcard's extension ("SAV" of "*.SAV", letter case aside), which a
+// match against a short name, or a name ending in a dot or a space, doesn't.
+// 1 when the walk ends normally; on a stop the whole list is emptied and the
+// result is 0.
 int CollectMatchingFiles(const char *wildcard, const unsigned char *replacement, const unsigned char *pattern,
                          unsigned length, int failHard, int keepTimes);
 
