@@ -2,6 +2,7 @@
 // the current directory, and every refusal with its message.
 #include <gtest/gtest.h>
 
+#include "base/door.h"
 #include "discovery/discovery.h"
 #include "tests/test_support.h"
 
@@ -243,6 +244,34 @@ TEST(DiscoveryPaths, WhichFolderNamesTheUpdateCanUse)
     for (const auto &row : rows)
         EXPECT_EQ(row.usable, IsUsableDirectory(row.path)) << row.path;
     EXPECT_FALSE(IsUsableDirectory(("C:\\" + std::string(300, 'x')).c_str())) << "past MAX_PATH";
+}
+
+// A folder the update can't enter, said as Windows' answer calls for: a
+// drive that doesn't exist for the updater (a network or subst drive of the
+// player's own logon session), a junction that Windows' guard refuses, or
+// else a folder not found. Decided from what Windows answers, a row each,
+// as Wine can't give the first two.
+TEST(DiscoveryPaths, AFolderThatCannotBeEnteredIsSaidAsWindowsAnswered)
+{
+    const char *game = "Z:\\Gry\\Vendrake II PL";
+    const struct {
+        const char *path;
+        UINT driveType;
+        DWORD error;
+        std::string message;
+    } rows[] = {
+        {game, DRIVE_NO_ROOT_DIR, ERROR_PATH_NOT_FOUND, Formatted(kDriveInvisible, "Z:")},
+        {game, DRIVE_FIXED, kUntrustedMountPoint, Formatted(kJunctionUntrusted, game)},
+        {game, DRIVE_REMOTE, ERROR_PATH_NOT_FOUND, Formatted(kDirectoryNotFound, game)},
+        {"\\\\serwer\\gry", DRIVE_NO_ROOT_DIR, ERROR_BAD_NETPATH,
+         Formatted(kDirectoryNotFound, "\\\\serwer\\gry")},
+    };
+    for (const auto &row : rows) {
+        PromptRecorder boxes;
+        EXPECT_EQ(0, ShowFolderRefused(row.path, row.error, row.driveType));
+        ASSERT_EQ(1u, boxes.boxes.size());
+        ExpectBox(boxes.boxes[0], row.message);
+    }
 }
 
 // Whose folders the update looks in for the player's copies of the game: a

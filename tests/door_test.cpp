@@ -46,7 +46,8 @@ TEST(Door, TreesAreFixedByFoldersThatCanBeOpened)
     for (const auto &row : rows) {
         const char *refused = nullptr;
         const char *directories[kTreeCount] = {row.game.c_str(), row.mirror};
-        EXPECT_EQ(0, FixWriteTrees(directories, &refused));
+        DWORD error = 0;
+        EXPECT_EQ(0, FixWriteTrees(directories, &refused, &error));
         EXPECT_STREQ(row.refused, refused);
         EXPECT_FALSE(TreesFixed());
     }

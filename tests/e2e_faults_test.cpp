@@ -258,14 +258,21 @@ TEST(Faults, APlantedLibraryBesideTheUpdaterIsNotLoaded)
 // then the dialog closes with no question; the steps before stay done, the
 // file itself and everything after it are untouched. A link to a file
 // outside the game folder is such a file, and what it names stays as it was.
+// A game file another program holds so that its step couldn't open it (the
+// game still running), the menu-text file among them, is said at the start,
+// before the question, and nothing changes; one held for reading and writing
+// with both shared is no trouble.
 TEST(Faults, AGameFileThatCannotBeOpenedStopsTheChain)
 {
-    enum Cause { kMissing, kHeldOpen, kDirectory, kLinkOut };
+    enum Cause { kMissing, kHeldOpen, kHeldForReading, kHeldSharing, kMenuTextHeld, kDirectory, kLinkOut };
     const struct {
         const char *what;
         Cause cause;
     } cases[] = {{"missing", kMissing},
                  {"held open without sharing", kHeldOpen},
+                 {"held for reading, sharing reading", kHeldForReading},
+                 {"held for reading and writing, sharing both", kHeldSharing},
+                 {"the menu-text file held", kMenuTextHeld},
                  {"a directory", kDirectory},
                  {"a link to a file outside", kLinkOut}};
     constexpr unsigned kSaves = 2;
@@ -274,7 +281,8 @@ TEST(Faults, AGameFileThatCannotBeOpenedStopsTheChain)
         SCOPED_TRACE(c.what);
         TempDir outside; // outlives the link to it
         InstalledGame installation(kSaves);
-        const std::string target = installation.TargetPath(kEntryMiss05);
+        const std::string target =
+            installation.TargetPath(c.cause == kMenuTextHeld ? kEntryMenuText : kEntryMiss05);
         Tree expected = installation.Expected(stepsDone, 0);
         if (c.cause == kMissing || c.cause == kDirectory) {
             ASSERT_TRUE(DeleteFileA(target.c_str()));
@@ -290,7 +298,26 @@ TEST(Faults, AGameFileThatCannotBeOpenedStopsTheChain)
             ASSERT_TRUE(MakeLink(target, outsideFile, false));
         }
 
-        std::unique_ptr<HeldOpen> game(c.cause == kHeldOpen ? new HeldOpen(target) : nullptr);
+        const DWORD access[] = {0, GENERIC_READ, GENERIC_READ, GENERIC_READ | GENERIC_WRITE, GENERIC_READ};
+        const DWORD sharing[] = {0, 0, FILE_SHARE_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0};
+        std::unique_ptr<HeldOpen> game(c.cause >= kHeldOpen && c.cause <= kMenuTextHeld
+                                           ? new HeldOpen(target, access[c.cause], sharing[c.cause])
+                                           : nullptr);
+        if (c.cause == kHeldSharing) {
+            DriverResult result = RunScripted({"yes"}, kToTheEnd);
+            SCOPED_TRACE(Transcript(result));
+            ExpectCompletedUpdate(result, installation);
+            continue;
+        }
+        if (c.cause != kMissing && c.cause < kDirectory) {
+            DriverResult result = RunUpdater({"ok"}, {"wait-exit"});
+            game.reset();
+            SCOPED_TRACE(Transcript(result));
+            ExpectRefusedAtStart(result, Formatted(kFileInUse, target));
+            ExpectTree(installation.Directory(), installation.Original());
+            EXPECT_FALSE(ReadGameValue("Guid").present);
+            continue;
+        }
         DriverResult result = RunScripted({"yes", "ok"}, kUntilClosed);
         game.reset();
         SCOPED_TRACE(Transcript(result));
@@ -315,7 +342,7 @@ TEST(Faults, AGameFileThatCannotBeOpenedStopsTheChain)
 namespace {
 
 // A game folder reached through a junction that a standard user made is
-// refused like a missing one, before the question, where Windows has its
+// refused, saying why, before the question, where Windows has its
 // redirection guard (Windows only): the updater turns the guard on, and the
 // guard follows no junction a non-administrator made. Without the guard, as
 // for this test, the junction leads to the game.
@@ -337,7 +364,7 @@ TEST(Faults, AGameFolderBehindAStandardUsersJunctionIsRefused)
 
     DriverResult result = RunUpdater({"ok"}, {"wait-exit"});
     SCOPED_TRACE(Transcript(result));
-    ExpectRefusedAtStart(result, Formatted(kDirectoryNotFound, link));
+    ExpectRefusedAtStart(result, Formatted(kJunctionUntrusted, link));
     ExpectTree(installation.Directory(), installation.Original());
     EXPECT_FALSE(ReadGameValue("Guid").present);
 }

@@ -239,5 +239,6 @@ FixedTrees::FixedTrees(const std::string &game, const char *mirror)
 {
     const char *refused = nullptr;
     const char *directories[kTreeCount] = {game.c_str(), mirror};
-    EXPECT_EQ(1, FixWriteTrees(directories, &refused)) << (refused ? refused : "");
+    DWORD error = 0;
+    EXPECT_EQ(1, FixWriteTrees(directories, &refused, &error)) << (refused ? refused : "");
 }

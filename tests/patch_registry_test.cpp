@@ -148,7 +148,7 @@ TEST_F(Registry, TheCopiesInThePlayersHiveAreWrittenWhereTheyStand)
             PromptRecorder boxes;
             EXPECT_EQ(copy == kLink ? 0 : 1, ApplyRegistryEntries());
             EXPECT_EQ(WithNul(kReleaseGuid), ReadRegistryValue(kGameKeyPath, "Guid").data);
-            EXPECT_EQ(copy == kLink ? 1u : 0u, boxes.boxes.size());
+            ASSERT_EQ(copy == kLink ? 1u : 0u, boxes.boxes.size());
             if (copy == kLink)
                 ExpectBox(boxes.boxes[0], kRegistryCannotModify);
             EXPECT_EQ(copy != kAbsent, RegistryKeyExists(key.c_str(), KEY_WOW64_64KEY, HKEY_USERS));

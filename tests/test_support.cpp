@@ -135,38 +135,61 @@ bool PathExists(const std::string &path)
 
 namespace {
 
-// A link goes alone, before anything else in its folder: Wine lists no link
-// whose target is gone, so that it could not be removed after its target.
-void RemoveWideTree(const std::wstring &path)
+// Lists the folder's entries (not "." and ".."), as full names with their
+// attributes.
+std::vector<std::pair<std::wstring, DWORD>> Entries(const std::wstring &folder)
+{
+    std::vector<std::pair<std::wstring, DWORD>> entries;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return entries;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..")
+            entries.push_back({folder + L"\\" + name, found.dwFileAttributes});
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return entries;
+}
+
+// Every link in the tree goes before anything else in it does: Wine lists no
+// link whose target is gone, so that it, and its folder, could not be
+// removed after its target.
+void RemoveLinksBelow(const std::wstring &folder)
+{
+    for (const auto &entry : Entries(folder)) {
+        if (IsLink(entry.first, entry.second))
+            RemoveLink(entry.first);
+        else if (entry.second & FILE_ATTRIBUTE_DIRECTORY)
+            RemoveLinksBelow(entry.first);
+    }
+}
+
+// Names are removed by their literal form ("\\?\"), so that one ending in a
+// dot or a space goes too.
+void RemoveWideTree(const std::wstring &path, bool linksGone = false)
 {
     DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        attributes = GetFileAttributesW((L"\\\\?\\" + path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return;
     if (IsLink(path, attributes)) {
         RemoveLink(path);
         return;
     }
-    SetFileAttributesW(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    const std::wstring literal = path.size() > 2 && path[1] == L':' ? L"\\\\?\\" + path : path;
+    SetFileAttributesW(literal.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        DeleteFileW(path.c_str());
+        DeleteFileW(literal.c_str());
         return;
     }
-    std::vector<std::wstring> links, others;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = found.cFileName, entry = path + L"\\" + name;
-            if (name != L"." && name != L"..")
-                (IsLink(entry, found.dwFileAttributes) ? links : others).push_back(entry);
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    for (const std::wstring &link : links)
-        RemoveLink(link);
-    for (const std::wstring &entry : others)
-        RemoveWideTree(entry);
-    RemoveDirectoryW(path.c_str());
+    if (!linksGone)
+        RemoveLinksBelow(path);
+    for (const auto &entry : Entries(path))
+        RemoveWideTree(entry.first, true);
+    RemoveDirectoryW(literal.c_str());
 }
 
 } // namespace
