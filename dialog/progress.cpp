@@ -160,8 +160,9 @@ void OnInitDialog(HWND window)
     // default limit of about 30,000 characters so that no line is dropped.
     SendDlgItemMessageW(window, IDC_LOG, EM_SETLIMITTEXT, 0, 0);
     SetItemText(window, IDC_FINISH, kFinishButton);
-    SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETRANGE, 0,
-                        MAKELPARAM(0, kUpdateStepCount + MirrorCopyCount() + entryCount));
+    // 32 bits: the saved games alone may pass what PBM_SETRANGE's 16 hold.
+    SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETRANGE32, 0,
+                        kUpdateStepCount + MirrorCopyCount() + entryCount);
     SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETSTEP, 1, 0);
     SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETPOS, 0, 0);
     HWND finish = GetDlgItem(window, IDC_FINISH);
