@@ -101,7 +101,7 @@ TEST_F(Resources, DialogTemplateIsTheProgressDialog)
     EXPECT_EQ("", read.Name()); // class
     EXPECT_EQ("", read.Name()); // caption
     EXPECT_EQ(8, read.Word());
-    EXPECT_EQ("MS Sans Serif", read.Name());
+    EXPECT_EQ("MS Shell Dlg", read.Name());
 
     const ExpectedControl controls[] = {
         {WS_CHILD | WS_VISIBLE | SS_SUNKEN | SS_LEFT, 5, 62, 253, 10, IDC_STATUS, "#130", ""},
