@@ -152,6 +152,10 @@ void CentreOnDesktop(HWND window)
 
 void OnInitDialog(HWND window)
 {
+    // At 96 DPI the template's own bitmap stays.
+    UINT dpi = WindowDpi(window);
+    if (dpi != USER_DEFAULT_SCREEN_DPI)
+        ScaleBanner(window, dpi);
     CentreOnDesktop(window);
     SetWindowTextW(window, WideText(kTextCodePage, kCaption).Get());
     SetItemText(window, IDC_STATUS, kStatusRunning);
@@ -220,7 +224,17 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LP
     case MSG_LOG_APPEND:
         AppendToLog(window, reinterpret_cast<const wchar_t *>(lParam));
         return TRUE;
+    case WM_DPICHANGED:
+        // Left to the dialog manager, which rescales the dialog and its
+        // controls (Windows 10 1703 on) once this returns; the banner would
+        // be sized anew in the middle of that.
+        PostMessageW(window, MSG_SCALE_BANNER, LOWORD(wParam), 0);
+        return FALSE;
+    case MSG_SCALE_BANNER:
+        ScaleBanner(window, static_cast<UINT>(wParam));
+        return TRUE;
     case WM_DESTROY:
+        ReleaseBanner(window);
         ForgetPending();
         BeforeBoxCall = nullptr;
         WhileWorkingCall = nullptr;
