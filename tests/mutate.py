@@ -189,6 +189,8 @@ FAULTS = [
      [('&& FixUpdateTrees()', '')]),
     ('chain-failed', 'dialog/chain.cpp', 'a failing step doesn\'t mark the update failed',
      [('updateFailed = 1;', '')]),
+    ('banner-scale', 'dialog/progress.cpp', 'the banner keeps the template\'s bitmap at every DPI',
+     [('if (dpi != USER_DEFAULT_SCREEN_DPI)\n        ScaleBanner(window, dpi);', '')]),
 ]
 
 
