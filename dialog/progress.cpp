@@ -226,8 +226,9 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LP
         return TRUE;
     case WM_DPICHANGED:
         // Left to the dialog manager, which rescales the dialog and its
-        // controls (Windows 10 1703 on) once this returns; the banner would
-        // be sized anew in the middle of that.
+        // controls once this returns FALSE (Windows 10 1703 on); the banner
+        // is set afterwards, from the queue, so that the rescaling can't
+        // size it anew.
         PostMessageW(window, MSG_SCALE_BANNER, LOWORD(wParam), 0);
         return FALSE;
     case MSG_SCALE_BANNER:
