@@ -40,8 +40,9 @@ size_t ReadOnUiThread(void *buffer, size_t elementSize, size_t elementCount, FIL
 // The UI thread's id while RunProgressDialog runs its loop, else 0.
 extern DWORD UiThreadId;
 
-// Loads comctl32 from the system directory and registers the common control
-// classes. 1 on success.
+// Loads comctl32 from the system directory (the version the manifest names
+// from Windows' side-by-side store) and registers the common control classes.
+// 1 on success.
 int InitCommonControlsFromSystem();
 
 // Limits the process's DLL search to the system directory where Windows

@@ -2,14 +2,23 @@
 // comctl32 loaded from the system directory only. The updater is often started
 // from a downloads folder; importing comctl32 statically would let a planted
 // comctl32.dll beside it be loaded instead.
+//
+// The manifest asks for the common controls of version 6. Windows then takes
+// comctl32.dll by that name from its side-by-side store, not from the system
+// directory, and so do the controls the dialog makes; the libraries comctl32
+// needs itself (uxtheme.dll) are found in the system directory only, as
+// RestrictDllSearch leaves the search.
 #include "app/app.h"
 
 #include "base/library.h"
+
+#include <commctrl.h>
 
 namespace {
 
 typedef BOOL(WINAPI *SetDefaultDllDirectoriesFunction)(DWORD);
 typedef void(WINAPI *InitCommonControlsFunction)();
+typedef BOOL(WINAPI *InitCommonControlsExFunction)(const INITCOMMONCONTROLSEX *);
 
 constexpr WORD kInitCommonControlsOrdinal = 17;
 
@@ -36,5 +45,10 @@ int InitCommonControlsFromSystem()
     if (!init)
         return 0;
     init();
-    return 1;
+    // Version 6 registers nothing in InitCommonControls; the bar's class is
+    // asked for by name.
+    auto initEx = reinterpret_cast<InitCommonControlsExFunction>(
+        reinterpret_cast<void *>(GetProcAddress(comctl, "InitCommonControlsEx")));
+    INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_PROGRESS_CLASS};
+    return initEx && initEx(&classes);
 }

@@ -12,6 +12,7 @@
 constexpr UINT MSG_LOG_APPEND = WM_APP + 0;    // lParam: UTF-16 text to append; sent
 constexpr UINT MSG_FIRST_STEP = WM_APP + 1;    // posted by WM_INITDIALOG
 constexpr UINT MSG_SAVE_STEP = WM_APP + 11;    // lParam: index into entries
+constexpr UINT MSG_SCALE_BANNER = WM_APP + 12; // wParam: the new DPI; posted by WM_DPICHANGED
 constexpr UINT MSG_COPY_STEP = WM_APP + 13;    // lParam: index into kUpdateSteps, mirror << 8
 constexpr UINT MSG_UPDATE_DONE = WM_APP + 100; // the chain has finished
 
@@ -41,6 +42,20 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LP
 void AdvanceProgress(HWND dialog);
 // Brings the log and the bar up to date at once.
 void ShowProgressNow(HWND dialog);
+
+// ---------------------------------------------------------------------------
+// The banner at the display's scale.
+
+// The DPI of window: GetDpiForWindow's where Windows has it (10 1607 on),
+// else the system's.
+UINT WindowDpi(HWND window);
+// Sets the dialog's banner to the artwork scaled to dpi (380 x 69 pixels at
+// 96) and deletes the bitmap the banner showed before. Nothing changes when
+// there is no memory for the new one.
+void ScaleBanner(HWND dialog, UINT dpi);
+// Takes the banner's bitmap from the control and deletes it; for when the
+// dialog goes.
+void ReleaseBanner(HWND dialog);
 
 // ---------------------------------------------------------------------------
 // The chain.

@@ -152,6 +152,10 @@ void CentreOnDesktop(HWND window)
 
 void OnInitDialog(HWND window)
 {
+    // At 96 DPI the template's own bitmap stays.
+    UINT dpi = WindowDpi(window);
+    if (dpi != USER_DEFAULT_SCREEN_DPI)
+        ScaleBanner(window, dpi);
     CentreOnDesktop(window);
     SetWindowTextW(window, WideText(kTextCodePage, kCaption).Get());
     SetItemText(window, IDC_STATUS, kStatusRunning);
@@ -160,8 +164,9 @@ void OnInitDialog(HWND window)
     // default limit of about 30,000 characters so that no line is dropped.
     SendDlgItemMessageW(window, IDC_LOG, EM_SETLIMITTEXT, 0, 0);
     SetItemText(window, IDC_FINISH, kFinishButton);
-    SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETRANGE, 0,
-                        MAKELPARAM(0, kUpdateStepCount + MirrorCopyCount() + entryCount));
+    // 32 bits: the saved games alone may pass what PBM_SETRANGE's 16 hold.
+    SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETRANGE32, 0,
+                        kUpdateStepCount + MirrorCopyCount() + entryCount);
     SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETSTEP, 1, 0);
     SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETPOS, 0, 0);
     HWND finish = GetDlgItem(window, IDC_FINISH);
@@ -219,7 +224,18 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LP
     case MSG_LOG_APPEND:
         AppendToLog(window, reinterpret_cast<const wchar_t *>(lParam));
         return TRUE;
+    case WM_DPICHANGED:
+        // Left to the dialog manager, which rescales the dialog and its
+        // controls once this returns FALSE (Windows 10 1703 on); the banner
+        // is set afterwards, from the queue, so that the rescaling can't
+        // size it anew.
+        PostMessageW(window, MSG_SCALE_BANNER, LOWORD(wParam), 0);
+        return FALSE;
+    case MSG_SCALE_BANNER:
+        ScaleBanner(window, static_cast<UINT>(wParam));
+        return TRUE;
     case WM_DESTROY:
+        ReleaseBanner(window);
         ForgetPending();
         BeforeBoxCall = nullptr;
         WhileWorkingCall = nullptr;

@@ -143,8 +143,8 @@ constexpr bool MessagesAreDistinct()
 {
     for (unsigned i = 0; i < kUpdateStepCount; ++i) {
         const UINT message = kUpdateSteps[i].message;
-        if (message == MSG_LOG_APPEND || message == MSG_SAVE_STEP || message == MSG_COPY_STEP ||
-            message == MSG_UPDATE_DONE || message < WM_APP || message > 0xBFFF)
+        if (message == MSG_LOG_APPEND || message == MSG_SCALE_BANNER || message == MSG_SAVE_STEP ||
+            message == MSG_COPY_STEP || message == MSG_UPDATE_DONE || message < WM_APP || message > 0xBFFF)
             return false;
         for (unsigned j = 0; j < i; ++j)
             if (kUpdateSteps[j].message == message)

@@ -38,7 +38,7 @@ EMULATOR = os.path.realpath(os.path.join(ROOT, 'scripts', 'wine32'))
 # a run one group after another. Any other property stops the packing, so
 # that nothing ctest does is silently left out.
 HANDLED = {'ENVIRONMENT', 'FAIL_REGULAR_EXPRESSION', 'WORKING_DIRECTORY', 'FIXTURES_REQUIRED',
-           'FIXTURES_SETUP', 'DEPENDS', 'RESOURCE_LOCK', 'LABELS', 'TIMEOUT'}
+           'FIXTURES_SETUP', 'FIXTURES_CLEANUP', 'DEPENDS', 'RESOURCE_LOCK', 'LABELS', 'TIMEOUT'}
 # The heap checks run.cmd switches on for each test program: the tail and
 # free checks, 0x10 and 0x20 in its GlobalFlag (what "gflags /i NAME +htc
 # +hfc" sets), which do on Windows what WINEDEBUG=warn+heap does under Wine.

@@ -161,6 +161,11 @@ TEST_F(Dialog, OpensCentredInItsRunningState)
     AdvanceProgress(window_);
     ShowProgressNow(window_);
     EXPECT_EQ(1, Bar(PBM_GETPOS));
+    // More saved games than 16 bits count: the range holds them all.
+    DestroyWindow(window_);
+    entryCount = 70000;
+    Create();
+    EXPECT_EQ(70035, Bar(PBM_GETRANGE, FALSE));
 }
 
 TEST_F(Dialog, AppendsToTheEndOfTheLogWhateverIsSelected)

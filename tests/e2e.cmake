@@ -31,6 +31,16 @@ set_tests_properties(${TEST_PREFIX}.e2e.codepage PROPERTIES ENVIRONMENT "${TEST_
 e2e_test_group(update "Update.*")
 e2e_test_group(faults "Faults.*")
 set_tests_properties(${TEST_PREFIX}.e2e.faults PROPERTIES FIXTURES_REQUIRED signed RESOURCE_LOCK "registry;small-disk")
+# At 150 %: Wine's LogPixels holds for a whole prefix and ctest runs two groups at once, so this one has its own.
+set(SCALE_ENVIRONMENT VP_WINEPREFIX${POINTER_BITS}=${CMAKE_CURRENT_BINARY_DIR}/wine-scale)
+set(WINE_ENV "source ${PROJECT_SOURCE_DIR}/scripts/wine-env && use_wine${POINTER_BITS} && stop_wine")
+add_test(NAME ${TEST_PREFIX}.scale.prefix COMMAND bash -c "${WINE_ENV} && wine_prefix")
+add_test(NAME ${TEST_PREFIX}.scale.stop COMMAND bash -c "${WINE_ENV}")
+set_tests_properties(${TEST_PREFIX}.scale.prefix PROPERTIES FIXTURES_SETUP scale TIMEOUT 600 ENVIRONMENT ${SCALE_ENVIRONMENT})
+set_tests_properties(${TEST_PREFIX}.scale.stop PROPERTIES FIXTURES_CLEANUP scale ENVIRONMENT ${SCALE_ENVIRONMENT})
+e2e_test_group(scale "Scale.*")
+set_tests_properties(${TEST_PREFIX}.e2e.scale PROPERTIES FIXTURES_REQUIRED scale
+    ENVIRONMENT "${TEST_ENVIRONMENT};${SCALE_ENVIRONMENT}")
 
 # The planted-library check: a comctl32.dll that marks its loading, a probe
 # that imports comctl32 statically and so must load it, and one that loads it

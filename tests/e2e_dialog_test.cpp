@@ -1,10 +1,13 @@
-// End-to-end, the progress dialog: centred, the cancel question, Esc; and
-// every text the player reads, on a Windows of another code page.
+// End-to-end, the progress dialog: centred, the cancel question, Esc; every
+// text the player reads, on a Windows of another code page; and at 150 %.
 #include "tests/e2e_support.h"
+
+#include "tests/link_support.h"
 
 #include <string.h>
 
 #include <algorithm>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -180,6 +183,39 @@ TEST(CodePage, EveryTextTheUpdaterShowsIsPolish)
     EXPECT_EQ(result.boxes[1].owner, "dialog");
     EXPECT_EQ(result.boxes[1].buttons, "ok");
     EXPECT_EQ(result.boxes[1].wideText, Shown(kCannotOpen, gone));
+}
+
+// At 150 %: the updater, per-monitor DPI-aware with comctl32 of version 6,
+// has its dialog grow with its font and the banner scaled to the DPI. Wine
+// takes the DPI from LogPixels as each program starts (in this group's own
+// prefix; 96 is left last). Windows can't change it for a test: there the row
+// runs once, at the display's scale, and the growth isn't seen.
+TEST(Scale, TheDialogGrowsWithTheDisplayScale)
+{
+    std::vector<DialogSnapshot> seen;
+    for (DWORD logPixels : {144, 96}) {
+        ASSERT_TRUE(!UnderWine() ||
+                    RegSetKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", REG_DWORD,
+                                    &logPixels, sizeof logPixels) == ERROR_SUCCESS);
+        InstalledGame installation(1);
+        DriverResult result = RunScripted({"yes"}, kToTheEnd);
+        SCOPED_TRACE(Transcript(result));
+        ExpectCompletedUpdate(result, installation);
+        ASSERT_FALSE(result.snapshots.empty());
+        seen.push_back(result.snapshots.back());
+        EXPECT_EQ(seen.back().dpiAwareness, 2) << "per monitor";
+        const std::regex sideBySide(R"(.*\\winsxs\\[^;]*common-controls_6595b64144ccf1df_6\.[^;]*)",
+                                    std::regex::icase);
+        EXPECT_TRUE(std::regex_match(seen.back().comctl32, sideBySide)) << seen.back().comctl32;
+        // Wine 8 answers the DPI of another program's window with the asker's own.
+        const double dpi = UnderWine() ? logPixels : seen.back().dpi;
+        EXPECT_NEAR(seen.back().bannerWidth, 380 * dpi / 96, 2);
+        EXPECT_NEAR(seen.back().bannerHeight, 69 * dpi / 96, 2);
+        if (!UnderWine())
+            return;
+    }
+    EXPECT_NEAR(double(seen[0].right - seen[0].left) / (seen[1].right - seen[1].left), 1.5, 0.15);
+    EXPECT_NEAR(double(seen[0].bottom - seen[0].top) / (seen[1].bottom - seen[1].top), 1.5, 0.15);
 }
 
 } // namespace

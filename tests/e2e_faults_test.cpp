@@ -14,8 +14,8 @@
 
 namespace {
 
-// Makes Wine prefer a comctl32.dll from the program's own folder for the
-// programs named, as Windows does; undone when the object goes.
+// Makes Wine prefer a comctl32.dll and a uxtheme.dll from the program's own
+// folder for the programs named, as Windows does; undone when the object goes.
 class PreferLocalComctl32 {
 public:
     explicit PreferLocalComctl32(std::vector<std::string> programs) : programs_(std::move(programs))
@@ -25,8 +25,9 @@ public:
             if (RegCreateKeyExA(HKEY_CURRENT_USER, KeyOf(program).c_str(), 0, nullptr, 0, KEY_SET_VALUE,
                                 nullptr, &key, nullptr) == ERROR_SUCCESS) {
                 static const char kNativeFirst[] = "native,builtin";
-                RegSetValueExA(key, "comctl32", 0, REG_SZ, reinterpret_cast<const BYTE *>(kNativeFirst),
-                               sizeof kNativeFirst);
+                for (const char *library : {"comctl32", "uxtheme"})
+                    RegSetValueExA(key, library, 0, REG_SZ, reinterpret_cast<const BYTE *>(kNativeFirst),
+                                   sizeof kNativeFirst);
                 RegCloseKey(key);
             }
         }
@@ -221,13 +222,15 @@ TEST(Faults, APathValueWithoutTerminator)
 // loader is set to prefer a library from the program's folder (as Windows
 // does); a program that imports comctl32 statically does load it there, and
 // so does one that loads it by name, unless it first restricts the search as
-// the updater does at its start.
+// the updater does at its start. Nor is a uxtheme.dll, which comctl32 of
+// version 6 (taken from Windows' side-by-side store) loads by name.
 TEST(Faults, APlantedLibraryBesideTheUpdaterIsNotLoaded)
 {
     TempDir downloads;
     const std::string mark = downloads / "planted-loaded.txt";
     const std::string updater = downloads / "planted-test.exe";
     ASSERT_TRUE(CopyFileA(PLANTED_DLL, (downloads / "comctl32.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(PLANTED_DLL, (downloads / "uxtheme.dll").c_str(), FALSE));
     ASSERT_TRUE(CopyFileA(DIST_EXE, updater.c_str(), FALSE));
     ASSERT_TRUE(CopyFileA(STATIC_PROBE, (downloads / "probe.exe").c_str(), FALSE));
     ASSERT_TRUE(CopyFileA(LOAD_PROBE, (downloads / "load.exe").c_str(), FALSE));

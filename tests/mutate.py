@@ -160,7 +160,8 @@ FAULTS = [
      [('SendDlgItemMessageW(window, IDC_LOG, EM_SETLIMITTEXT, 0, 0);', '')]),
     ('dialog-range', 'dialog/progress.cpp', 'the bar leaves the saved games out of its range',
      [('MAKELPARAM(0, kUpdateStepCount + MirrorCopyCount() + entryCount)',
-       'MAKELPARAM(0, kUpdateStepCount + MirrorCopyCount())')]),
+       'MAKELPARAM(0, kUpdateStepCount + MirrorCopyCount())'),
+      ('0, kUpdateStepCount + MirrorCopyCount() + entryCount);', '0, kUpdateStepCount + MirrorCopyCount());')]),
     ('dialog-answering', 'dialog/progress.cpp', 'the dialog answers nothing while a step\'s file work runs',
      [('WhileWorkingCall = KeepAnswering;', 'WhileWorkingCall = nullptr;')]),
     ('dialog-cancel', 'dialog/progress.cpp', 'the close box closes without asking',
@@ -217,6 +218,8 @@ FAULTS = [
      [('if (driveType == DRIVE_NO_ROOT_DIR &&', 'if (false &&')]),
     ('chain-failed', 'dialog/chain.cpp', 'a failing step doesn\'t mark the update failed',
      [('updateFailed = 1;', '')]),
+    ('banner-scale', 'dialog/progress.cpp', 'the banner keeps the template\'s bitmap at every DPI',
+     [('if (dpi != USER_DEFAULT_SCREEN_DPI)\n        ScaleBanner(window, dpi);', '')]),
 ]
 
 

@@ -101,7 +101,7 @@ TEST_F(Resources, DialogTemplateIsTheProgressDialog)
     EXPECT_EQ("", read.Name()); // class
     EXPECT_EQ("", read.Name()); // caption
     EXPECT_EQ(8, read.Word());
-    EXPECT_EQ("MS Sans Serif", read.Name());
+    EXPECT_EQ("MS Shell Dlg", read.Name());
 
     const ExpectedControl controls[] = {
         {WS_CHILD | WS_VISIBLE | SS_SUNKEN | SS_LEFT, 5, 62, 253, 10, IDC_STATUS, "#130", ""},
@@ -157,8 +157,6 @@ TEST_F(Resources, IconGroupAndManifest)
     EXPECT_NE(std::string::npos, manifest.find("level=\"requireAdministrator\""));
     EXPECT_NE(std::string::npos, manifest.find("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"));
     EXPECT_NE(std::string::npos, manifest.find("{e2011457-1546-43c5-a5fe-008deee3d3f0}"));
-    // The dialog keeps the classic controls: no common-controls 6 dependency.
-    EXPECT_EQ(std::string::npos, manifest.find("Common-Controls"));
 }
 
 TEST_F(Resources, VersionBlockIsPolish)

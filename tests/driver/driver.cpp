@@ -1,11 +1,12 @@
 // The UI driver: runs a GUI program, polls its top-level windows (every 50 ms
 // unless told otherwise), answers each message box as it appears and carries
 // out the scripted actions on the progress dialog, all from another process,
-// through window messages.
+// through window messages. It needs Windows 10 1703 or later.
 #include "tests/driver/driver.h"
 
 #include <windows.h>
 #include <commctrl.h>
+#include <tlhelp32.h>
 
 #include "res/resource.h"
 
@@ -123,6 +124,24 @@ BOOL CALLBACK ScanTopLevel(HWND window, LPARAM context)
     return TRUE;
 }
 
+void ReadScale(HWND dialog, DialogSnapshot *snapshot)
+{
+    RECT rect = {};
+    GetWindowRect(GetDlgItem(dialog, static_cast<WORD>(IDC_BANNER)), &rect);
+    snapshot->bannerWidth = rect.right - rect.left, snapshot->bannerHeight = rect.bottom - rect.top;
+    snapshot->dpi = GetDpiForWindow(dialog);
+    snapshot->dpiAwareness = GetAwarenessFromDpiAwarenessContext(GetWindowDpiAwarenessContext(dialog));
+    DWORD processId = 0;
+    GetWindowThreadProcessId(dialog, &processId);
+    HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId);
+    MODULEENTRY32 module = {};
+    module.dwSize = sizeof module;
+    for (BOOL more = Module32First(modules, &module); more; more = Module32Next(modules, &module))
+        if (lstrcmpiA(module.szModule, "comctl32.dll") == 0)
+            snapshot->comctl32 += (snapshot->comctl32.empty() ? "" : ";") + std::string(module.szExePath);
+    CloseHandle(modules);
+}
+
 // Reads the dialog (also through the wide calls where wide is set); false
 // when it closed (or stopped answering) meanwhile.
 bool ReadDialog(HWND dialog, DWORD started, bool wide, DialogSnapshot *snapshot)
@@ -160,6 +179,7 @@ bool ReadDialog(HWND dialog, DWORD started, bool wide, DialogSnapshot *snapshot)
     GetWindowRect(GetDesktopWindow(), &rect);
     snapshot->desktopLeft = rect.left, snapshot->desktopTop = rect.top;
     snapshot->desktopRight = rect.right, snapshot->desktopBottom = rect.bottom;
+    ReadScale(dialog, snapshot);
     // While a dialog is being destroyed its controls go first.
     return read && IsWindow(dialog) && GetDlgItem(dialog, IDC_LOG);
 }
@@ -634,6 +654,8 @@ void Session::Finish()
 
 DriverResult RunDriver(const DriverOptions &options)
 {
+    // Real pixels, whatever the program's own DPI awareness.
+    SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
     DriverResult result;
     Session session(options, result);
     if (!session.Start())

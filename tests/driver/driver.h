@@ -32,6 +32,12 @@ struct DialogSnapshot {
     int position = 0;
     long left = 0, top = 0, right = 0, bottom = 0;                             // the dialog
     long desktopLeft = 0, desktopTop = 0, desktopRight = 0, desktopBottom = 0; // the desktop
+    // Not in the line: the banner's size in real pixels, the dialog's DPI and DPI_AWARENESS, the
+    // full path of each comctl32.dll the program loaded (";" between).
+    long bannerWidth = 0, bannerHeight = 0;
+    unsigned dpi = 0;
+    int dpiAwareness = -1;
+    std::string comctl32;
 };
 
 // One message box, as it was shown and as it was answered.
