@@ -4,9 +4,7 @@
 
 #include "base/door_tree.h"
 #include "base/holders.h"
-#include "base/names.h"
 
-#include <fcntl.h>
 #include <io.h>
 #include <ntsecapi.h>
 #include <stdlib.h>
@@ -17,47 +15,69 @@ using namespace door;
 
 namespace {
 
-// Every open of the door: a folder too opens (to be refused as one), and a
-// named pipe that a link might lead to learns who opened it but can't act
-// as the administrator.
-constexpr DWORD kOpenFlags = FILE_FLAG_BACKUP_SEMANTICS | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
-
-// The checks on a file's handle: no folder; where it was opened through a
-// held folder (opened names that path), written before in this run (when
-// once is set), else itself: its final path is the path opened, the
-// folder's spelt exactly and the last name as from says; and one name only.
-// When once is set, it then counts as written. Where the tree is a network
-// share, a link count that can't be had is let pass: a share's links can't
-// lead to this machine's files.
+// The checks on a file's handle: no folder; written before in this run (when
+// once is set); else itself, its final path the path opened (the folder's
+// spelt exactly, the last name as from says); and one name only. When once
+// is set, it then counts as written. Where the tree is a network share, a
+// link count that can't be had is let pass: a share's links can't lead to
+// this machine's files.
 Refusal Check(HANDLE handle, unsigned tree, const wchar_t *opened, NameFrom from, bool once, long long *size)
 {
     FILE_STANDARD_INFO info;
     bool counted = GetFileInformationByHandleEx(handle, FileStandardInfo, &info, sizeof info);
     if (counted && info.Directory)
         return Refusal::Unsafe;
-    HeapMemory final(opened ? FinalPathOf(handle) : nullptr);
-    const wchar_t *finalPath = reinterpret_cast<const wchar_t *>(final.Get());
-    if (opened && !finalPath)
+    HeapMemory final(FinalPathOf(handle));
+    wchar_t *finalPath = reinterpret_cast<wchar_t *>(final.Get());
+    if (!finalPath)
         return Refusal::Unsafe;
     // A file written before and reached again (through a link, or a second
     // name) is said so first: the caller may pass over it without a word.
-    if (opened && once && WrittenBefore(finalPath))
+    if (once && WrittenBefore(finalPath))
         return Refusal::WrittenBefore;
-    if (opened && !IsItself(finalPath, opened, from == NameFrom::Listing))
+    if (!IsItself(finalPath, opened, from == NameFrom::Listing))
         return Refusal::Unsafe;
     LARGE_INTEGER length = {};
     bool known = counted ? (length = info.EndOfFile, info.NumberOfLinks == 1)
-                         : tree < kTreeCount && OnNetworkShare(tree) && GetFileSizeEx(handle, &length);
+                         : OnNetworkShare(tree) && GetFileSizeEx(handle, &length);
     if (!known)
         return Refusal::Unsafe;
     if (size)
         *size = length.QuadPart;
-    if (opened && once) {
-        if (!Remember(reinterpret_cast<wchar_t *>(final.Get())))
+    if (once) {
+        if (!Remember(finalPath))
             return Refusal::Unsafe;
         final.Release();
     }
     return Refusal::None;
+}
+
+// path opened and checked, in its tree as it stands.
+HANDLE Open(const char *path, DWORD access, DWORD share, NameFrom from, bool once, long long *size,
+            Refusal *refusal)
+{
+    Place place;
+    *refusal = Locate(path, false, &place);
+    HeapMemory opened(*refusal == Refusal::None ? Join(place.folder->final, place.name) : nullptr);
+    const wchar_t *openedPath = reinterpret_cast<const wchar_t *>(opened.Get());
+    if (!openedPath) {
+        if (*refusal == Refusal::None)
+            *refusal = Refusal::Unopened;
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE handle = CreateFileW(openedPath, access, share, nullptr, OPEN_EXISTING, kOpenFlags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        *refusal = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? Refusal::InUse
+                                                                                     : Refusal::Unopened;
+        return handle;
+    }
+    *refusal = Check(handle, place.tree, openedPath, from, once, size);
+    if (*refusal != Refusal::None) {
+        CloseHandle(handle);
+        return INVALID_HANDLE_VALUE;
+    }
+    return handle;
 }
 
 void Dispose(HANDLE handle)
@@ -66,58 +86,22 @@ void Dispose(HANDLE handle)
     SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
-} // namespace
-
-void EnforceRedirectionTrust()
+HANDLE HandleOf(FILE *stream)
 {
-    typedef BOOL(WINAPI * SetPolicyFunction)(int policy, PVOID buffer, SIZE_T length);
-    // ProcessRedirectionTrustPolicy, and its EnforceRedirectionTrust flag.
-    constexpr int kRedirectionTrustPolicy = 16;
-    DWORD flags = 1;
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    auto setPolicy = kernel ? reinterpret_cast<SetPolicyFunction>(reinterpret_cast<void *>(
-                                  GetProcAddress(kernel, "SetProcessMitigationPolicy")))
-                            : nullptr;
-    if (setPolicy)
-        setPolicy(kRedirectionTrustPolicy, &flags, sizeof flags);
+    return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
 }
+
+} // namespace
 
 HANDLE OpenToChange(const char *path, DWORD access, DWORD share, NameFrom from, bool once, long long *size,
                     Refusal *refusal)
 {
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    unsigned tree = kTreeCount;
-    HeapMemory opened;
-    *refusal = Refusal::Unopened;
-    if (!TreesFixed()) {
-        handle = CreateFileA(path, access, share, nullptr, OPEN_EXISTING, kOpenFlags, nullptr);
-    } else {
-        char full[MAX_PATH], folder[MAX_PATH];
-        const char *name = nullptr;
-        if (!FullPath(path, full) || !Split(full, folder, &name))
-            return INVALID_HANDLE_VALUE;
-        if ((tree = TreeOf(full)) == kTreeCount) {
-            *refusal = Refusal::Unsafe;
-            return INVALID_HANDLE_VALUE;
-        }
-        Folder *holding = Hold(folder, tree, false, refusal);
-        opened.Reset(holding ? Join(holding->final, name) : nullptr);
-        if (!opened)
-            return INVALID_HANDLE_VALUE;
-        handle = CreateFileW(reinterpret_cast<const wchar_t *>(opened.Get()), access, share, nullptr,
-                             OPEN_EXISTING, kOpenFlags, nullptr);
-    }
-    if (handle == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        *refusal = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? Refusal::InUse
-                                                                                     : Refusal::Unopened;
-        return handle;
-    }
-    *refusal = Check(handle, tree, reinterpret_cast<const wchar_t *>(opened.Get()), from, once, size);
-    if (*refusal != Refusal::None) {
-        CloseHandle(handle);
-        return INVALID_HANDLE_VALUE;
-    }
+    // The folder and what was written in an operation's own tree are let go
+    // of once the file is open: the handle is what is written through.
+    const bool ownTree = FixOwnTree(path);
+    HANDLE handle = Open(path, access, share, from, once, size, refusal);
+    if (ownTree)
+        ReleaseWriteTrees();
     return handle;
 }
 
@@ -136,49 +120,33 @@ Replacement::~Replacement()
 {
     Discard();
     free(target_);
-    if (folder_ != INVALID_HANDLE_VALUE)
-        CloseHandle(folder_);
+    if (ownTree_)
+        ReleaseWriteTrees();
 }
 
 void Replacement::Discard()
 {
     if (!stream_)
         return;
-    Dispose(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream_))));
+    Dispose(HandleOf(stream_));
     fclose(stream_);
     stream_ = nullptr;
 }
 
 Refusal Replacement::Begin(const char *target)
 {
-    char full[MAX_PATH], folder[MAX_PATH];
-    const char *name = nullptr;
-    if (!FullPath(target, full) || !Split(full, folder, &name))
+    // The folder stays held, in the replacement's own tree where no tree is
+    // fixed, until the new file has taken the target's name.
+    ownTree_ = FixOwnTree(target);
+    Place place;
+    Refusal refusal = Locate(target, true, &place);
+    if (refusal != Refusal::None)
+        return refusal;
+    target_ = Join(place.folder->final, place.name);
+    if (!target_)
         return Refusal::Unopened;
-    unsigned tree = kTreeCount;
-    const wchar_t *folderFinal = nullptr;
-    wchar_t *ownFinal = nullptr;
-    if (TreesFixed()) {
-        if ((tree = TreeOf(full)) == kTreeCount)
-            return Refusal::Unsafe;
-        Refusal refusal = Refusal::None;
-        Folder *holding = Hold(folder, tree, true, &refusal);
-        if (!holding)
-            return refusal;
-        folderFinal = holding->final;
-    } else {
-        wchar_t *wide = WidenName(folder);
-        folder_ = wide ? OpenFolder(wide) : INVALID_HANDLE_VALUE;
-        free(wide);
-        if (folder_ == INVALID_HANDLE_VALUE || !IsFolder(folder_) || !(ownFinal = FinalPathOf(folder_)))
-            return Refusal::Unopened;
-        folderFinal = ownFinal;
-    }
-    target_ = Join(folderFinal, name);
-    if (!target_ || (tree < kTreeCount && WrittenBefore(target_))) {
-        free(ownFinal);
-        return target_ ? Refusal::WrittenBefore : Refusal::Unopened;
-    }
+    if (WrittenBefore(target_))
+        return Refusal::WrittenBefore;
 
     // "~", six letters no one can guess, ".tmp"; a name that stands already
     // is never opened, only another drawn.
@@ -191,7 +159,7 @@ Refusal Replacement::Begin(const char *target)
         char temporary[] = "~abcdef.tmp";
         for (int i = 0; i < 6; ++i)
             temporary[1 + i] = static_cast<char>('a' + random[i] % 26);
-        path.Reset(Join(folderFinal, temporary));
+        path.Reset(Join(place.folder->final, temporary));
         if (!path)
             break;
         handle = CreateFileW(reinterpret_cast<const wchar_t *>(path.Get()), GENERIC_WRITE | DELETE, 0,
@@ -200,13 +168,12 @@ Refusal Replacement::Begin(const char *target)
         if (handle == INVALID_HANDLE_VALUE && error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
             break;
     }
-    free(ownFinal);
     if (handle == INVALID_HANDLE_VALUE)
         return Refusal::Unopened;
     // The new file too is checked: made where it was asked for, by its own
     // name, with one name.
-    Refusal refusal =
-        Check(handle, tree, reinterpret_cast<const wchar_t *>(path.Get()), NameFrom::Listing, false, nullptr);
+    refusal = Check(handle, place.tree, reinterpret_cast<const wchar_t *>(path.Get()), NameFrom::Listing,
+                    false, nullptr);
     stream_ = refusal == Refusal::None ? StreamOnHandle(handle, "wb", Dispose) : nullptr;
     if (!stream_) {
         if (refusal != Refusal::None) {
@@ -220,8 +187,7 @@ Refusal Replacement::Begin(const char *target)
 
 bool Replacement::Flush()
 {
-    return stream_ && fflush(stream_) == 0 && !ferror(stream_) &&
-           FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream_))));
+    return stream_ && fflush(stream_) == 0 && !ferror(stream_) && FlushFileBuffers(HandleOf(stream_));
 }
 
 bool Replacement::PutInPlace()
@@ -232,7 +198,8 @@ bool Replacement::PutInPlace()
     // in place of the final path's "\\?\".
     size_t length = wcslen(target_);
     size_t size = sizeof(FILE_RENAME_INFO) + length * sizeof(wchar_t);
-    FILE_RENAME_INFO *rename = static_cast<FILE_RENAME_INFO *>(calloc(1, size));
+    HeapMemory memory(calloc(1, size));
+    FILE_RENAME_INFO *rename = reinterpret_cast<FILE_RENAME_INFO *>(memory.Get());
     if (!rename)
         return false;
     rename->ReplaceIfExists = TRUE;
@@ -240,14 +207,11 @@ bool Replacement::PutInPlace()
     rename->FileNameLength = static_cast<DWORD>(length * sizeof(wchar_t));
     memcpy(rename->FileName, L"\\??\\", 4 * sizeof(wchar_t));
     memcpy(rename->FileName + 4, target_ + 4, (length - 4) * sizeof(wchar_t));
-    bool renamed = SetFileInformationByHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream_))),
-                                              FileRenameInfo, rename, static_cast<DWORD>(size)) != 0;
-    free(rename);
-    if (!renamed)
+    if (!SetFileInformationByHandle(HandleOf(stream_), FileRenameInfo, rename, static_cast<DWORD>(size)))
         return false;
     fclose(stream_);
     stream_ = nullptr;
-    if (TreesFixed() && Remember(target_))
+    if (Remember(target_))
         target_ = nullptr;
     return true;
 }

@@ -12,54 +12,26 @@
 // through that same handle. Checking a name and then opening it would let a
 // link put in its place meanwhile lead the write elsewhere.
 //
-// The trees are the game folder and its mirrors, fixed once at start-up by
-// their final paths. Every folder a file is written into is opened and
-// checked in the same way first (itself, as opened through the folder above
-// it), and held open without delete sharing until the trees are released, so
-// that no one can rename it away and put a link in its place. An operation
-// called while no tree is fixed checks only that the file has one name and is
-// no folder.
+// The trees (trees.h) are the game folder and its mirrors. Every folder a
+// file is written into is opened and checked in the same way first (itself,
+// as opened through the folder above it), and held open without delete
+// sharing until the trees are released, so that no one can rename it away
+// and put a link in its place. An operation called while no tree is fixed
+// takes its own file's folder as its tree, for the call.
 #pragma once
 
 #include <windows.h>
 #include <stdio.h>
 
-// The error of an open that Windows' redirection guard refuses (a junction
-// made by a user who is no administrator); older SDK headers lack its name.
-constexpr DWORD kUntrustedMountPoint = 448;
-
-// Turns on Windows' own guard where the system has it (Windows 10 22H2 and
-// 11): the process then follows no junction that a non-administrator made.
-void EnforceRedirectionTrust();
-
-// The trees a name can belong to: the game folder, then its mirrors.
-constexpr unsigned kMirrorTrees = 2;
-enum : unsigned { kGameTree = 0, kFirstMirrorTree = 1, kTreeCount = 1 + kMirrorTrees };
-
-// Fixes the trees: the game folder (as the table names it) and its mirrors
-// (null where there is none), each opened as a folder, held, and known by its
-// final path. Empties the list of files written and lets go of every folder
-// held before. 1 when all could be had; else 0 with *refused naming the one
-// that couldn't and *error the system's error of its open (0 when it opened
-// as something else), and no tree fixed.
-int FixWriteTrees(const char *const directories[kTreeCount], const char **refused, DWORD *error);
-// The final path of a tree's folder ("\\?\C:\..." or "\\?\UNC\..."), or
-// null while it isn't fixed.
-const wchar_t *TreeRoot(unsigned tree);
+// Whether the trees are fixed (start-up has fixed them).
 bool TreesFixed();
-// Lets go of the trees and of every folder held.
-void ReleaseWriteTrees();
-
-// path (UTF-16) opened as a folder: its final path as a new heap string,
-// null when it can't be had. The caller frees it.
-wchar_t *FinalFolderPath(const wchar_t *path);
 
 // Why the door gave no handle.
 enum class Refusal {
     None,
     Unopened,      // the open itself failed: missing, denied
     InUse,         // the open failed: another program holds the file (a running game)
-    Unsafe,        // outside its tree, a second name, a folder, or what it is can't be had
+    Unsafe,        // not itself, a second name, a folder, or what it is can't be had
     WrittenBefore, // the same file was written before in this run
     FolderNotMade, // a folder the file needs could not be made
 };
@@ -107,6 +79,6 @@ private:
     void Discard();
 
     FILE *stream_ = nullptr;
-    HANDLE folder_ = INVALID_HANDLE_VALUE; // held here while no tree is fixed
-    wchar_t *target_ = nullptr;            // the target's final path, once in place
+    wchar_t *target_ = nullptr; // the target's final path, once in place
+    bool ownTree_ = false;      // its folder is the tree of this replacement alone
 };

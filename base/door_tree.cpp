@@ -1,4 +1,4 @@
-// The door's trees and the folders it holds; see door.h and door_tree.h.
+// The door's trees and the folders it holds; see trees.h and door_tree.h.
 //
 // Names are resolved with GetFullPathNameA, then matched against the trees
 // by their folder, which is held and known by its final path. Everything
@@ -16,10 +16,9 @@
 
 namespace door {
 
-Folder roots[kTreeCount];
-
 namespace {
 
+Folder roots[kTreeCount];
 Folder *held = nullptr;
 size_t heldCount = 0;
 
@@ -55,8 +54,6 @@ uint32_t Hash(const wchar_t *path)
     return hash;
 }
 
-} // namespace
-
 // The full name of path, without a separator at the end but for a drive's
 // root; false when it doesn't fit MAX_PATH.
 bool FullPath(const char *path, char *full)
@@ -69,11 +66,149 @@ bool FullPath(const char *path, char *full)
     return true;
 }
 
+// The folder a full name (or a folder's) stands in, into folder, with its
+// separator where that is a drive's root; and where its own name begins.
+// False when there is no separator, or no name behind it.
+bool Split(const char *full, char *folder, const char **name)
+{
+    const char *separator = strrchr(full, '\\');
+    if (!separator || separator[1] == '\0')
+        return false;
+    size_t length = static_cast<size_t>(separator - full);
+    if (length == 2 && full[1] == ':')
+        ++length;
+    memcpy(folder, full, length);
+    folder[length] = '\0';
+    *name = separator + 1;
+    return true;
+}
+
+// path opened as a folder to be held, into folder (its handle and final
+// path), after making it where it is missing and create is set. Held with
+// data access, so that its sharing counts and no one can delete or rename it
+// while it is held. The refusal when it can't be, with *error the system's
+// error of the open (0 when it opened as something else).
+Refusal OpenHeld(const wchar_t *path, bool create, Folder *folder, DWORD *error)
+{
+    auto open = [path] {
+        return CreateFileW(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, kOpenFlags, nullptr);
+    };
+    folder->handle = open();
+    *error = folder->handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (folder->handle == INVALID_HANDLE_VALUE && create &&
+        (*error == ERROR_FILE_NOT_FOUND || *error == ERROR_PATH_NOT_FOUND)) {
+        if (!CreateDirectoryW(path, nullptr))
+            return Refusal::FolderNotMade;
+        folder->handle = open();
+        *error = folder->handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    }
+    if (folder->handle == INVALID_HANDLE_VALUE)
+        return create ? Refusal::Unsafe : Refusal::Unopened;
+    // A plain file where the folder should be can't be entered, nor made.
+    FILE_STANDARD_INFO info;
+    if (!GetFileInformationByHandleEx(folder->handle, FileStandardInfo, &info, sizeof info) ||
+        !info.Directory)
+        return create ? Refusal::FolderNotMade : Refusal::Unopened;
+    folder->final = FinalPathOf(folder->handle);
+    return folder->final ? Refusal::None : Refusal::Unsafe;
+}
+
+// The tree whose folder full lies in (the longest that fits), or kNoTree.
+unsigned TreeOf(const char *full)
+{
+    unsigned found = kNoTree;
+    size_t longest = 0;
+    for (unsigned tree = 0; tree < kTreeCount; ++tree) {
+        const char *root = roots[tree].path;
+        size_t length = root ? strlen(root) : 0;
+        if (root && length > longest && _strnicmp(full, root, length) == 0 &&
+            (full[length] == '\\' || full[length] == '\0' || root[length - 1] == '\\')) {
+            found = tree;
+            longest = length;
+        }
+    }
+    return found;
+}
+
+// The folder full (inside tree) held, after each folder above it inside the
+// tree; a missing one is made first when create is set. Null with *refusal.
+// The pointer is valid until the next call.
+Folder *Hold(const char *full, unsigned tree, bool create, Refusal *refusal)
+{
+    if (_stricmp(full, roots[tree].path) == 0)
+        return &roots[tree];
+    for (size_t i = 0; i < heldCount; ++i)
+        if (held[i].tree == tree && _stricmp(held[i].path, full) == 0)
+            return &held[i];
+
+    char parent[MAX_PATH];
+    const char *name = nullptr;
+    if (!Split(full, parent, &name) || strlen(parent) < strlen(roots[tree].path)) {
+        *refusal = Refusal::Unsafe;
+        return nullptr;
+    }
+    Folder *above = Hold(parent, tree, create, refusal);
+    if (!above)
+        return nullptr;
+
+    Folder folder;
+    folder.tree = tree;
+    HeapMemory path(Join(above->final, name));
+    const wchar_t *opened = reinterpret_cast<const wchar_t *>(path.Get());
+    DWORD error = 0;
+    *refusal = opened ? OpenHeld(opened, create, &folder, &error) : Refusal::Unopened;
+    // The folder is itself: no link leads from its name elsewhere, outside
+    // the tree or inside it. Its name comes from a table.
+    if (*refusal == Refusal::None && !IsItself(folder.final, opened, false))
+        *refusal = Refusal::Unsafe;
+    Folder *grown = *refusal == Refusal::None && (folder.path = Copy(full)) != nullptr
+                        ? static_cast<Folder *>(realloc(held, (heldCount + 1) * sizeof *held))
+                        : nullptr;
+    if (!grown) {
+        if (*refusal == Refusal::None)
+            *refusal = Refusal::Unsafe;
+        Free(folder);
+        return nullptr;
+    }
+    held = grown;
+    held[heldCount] = folder;
+    return &held[heldCount++];
+}
+
+} // namespace
+
+Refusal Locate(const char *path, bool create, Place *place)
+{
+    char folder[MAX_PATH];
+    if (!FullPath(path, place->full) || !Split(place->full, folder, &place->name))
+        return Refusal::Unopened;
+    // With no tree, the operation's own could not be had: its folder can't
+    // be opened.
+    if ((place->tree = TreeOf(place->full)) == kNoTree)
+        return TreesFixed() ? Refusal::Unsafe : Refusal::Unopened;
+    Refusal refusal = Refusal::None;
+    place->folder = Hold(folder, place->tree, create, &refusal);
+    return refusal;
+}
+
+bool FixOwnTree(const char *path)
+{
+    char full[MAX_PATH], folder[MAX_PATH];
+    const char *name = nullptr;
+    const char *directories[kTreeCount] = {folder};
+    const char *refused = nullptr;
+    DWORD error = 0;
+    return !TreesFixed() && FullPath(path, full) && Split(full, folder, &name) &&
+           FixWriteTrees(directories, &refused, &error);
+}
+
 wchar_t *FinalPathOf(HANDLE handle)
 {
     DWORD size = MAX_PATH;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        wchar_t *path = static_cast<wchar_t *>(malloc(size * sizeof(wchar_t)));
+        HeapMemory memory(malloc(size * sizeof(wchar_t)));
+        wchar_t *path = reinterpret_cast<wchar_t *>(memory.Get());
         if (!path)
             return nullptr;
         DWORD length = GetFinalPathNameByHandleW(handle, path, size, VOLUME_NAME_DOS);
@@ -81,9 +216,8 @@ wchar_t *FinalPathOf(HANDLE handle)
             // A drive's or a share's root ends in a separator; nothing else does.
             if (path[length - 1] == L'\\')
                 path[length - 1] = L'\0';
-            return path;
+            return static_cast<wchar_t *>(memory.Release());
         }
-        free(path);
         if (length == 0)
             return nullptr;
         size = length + 1;
@@ -104,21 +238,6 @@ wchar_t *Join(const wchar_t *folder, const char *name)
     path[folderLength - 1] = L'\\';
     MultiByteToWideChar(CP_ACP, 0, name, -1, path + folderLength, nameLength);
     return path;
-}
-
-// A folder opened to be held: with data access, so that its sharing counts
-// and no one can delete or rename it while it is held.
-HANDLE OpenFolder(const wchar_t *path)
-{
-    return CreateFileW(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
-}
-
-bool IsFolder(HANDLE handle)
-{
-    FILE_STANDARD_INFO info;
-    return GetFileInformationByHandleEx(handle, FileStandardInfo, &info, sizeof info) && info.Directory;
 }
 
 bool IsItself(const wchar_t *final, const wchar_t *opened, bool exactName)
@@ -146,7 +265,6 @@ bool WrittenBefore(const wchar_t *path)
     return false;
 }
 
-// Takes path (a heap string) into the list; false when memory runs out.
 bool Remember(wchar_t *path)
 {
     if (writtenCount == writtenCapacity) {
@@ -161,104 +279,6 @@ bool Remember(wchar_t *path)
     return true;
 }
 
-// The tree whose folder full lies in (the longest that fits), or kTreeCount.
-unsigned TreeOf(const char *full)
-{
-    unsigned found = kTreeCount;
-    size_t longest = 0;
-    for (unsigned tree = 0; tree < kTreeCount; ++tree) {
-        const char *root = roots[tree].path;
-        size_t length = root ? strlen(root) : 0;
-        if (root && length > longest && _strnicmp(full, root, length) == 0 &&
-            (full[length] == '\\' || full[length] == '\0' || root[length - 1] == '\\')) {
-            found = tree;
-            longest = length;
-        }
-    }
-    return found;
-}
-
-// The folder full (inside tree) held, after each folder above it inside the
-// tree; a missing one is made first when create is set. Null with *refusal.
-Folder *Hold(const char *full, unsigned tree, bool create, Refusal *refusal)
-{
-    if (_stricmp(full, roots[tree].path) == 0)
-        return &roots[tree];
-    for (size_t i = 0; i < heldCount; ++i)
-        if (held[i].tree == tree && _stricmp(held[i].path, full) == 0)
-            return &held[i];
-
-    // The folder above, which a drive's root keeps its separator for.
-    char parent[MAX_PATH];
-    strcpy(parent, full);
-    char *separator = strrchr(parent, '\\');
-    const size_t rootLength = strlen(roots[tree].path);
-    if (!separator || static_cast<size_t>(separator - parent) + 1 < rootLength) {
-        *refusal = Refusal::Unsafe;
-        return nullptr;
-    }
-    const char *name = full + (separator - parent) + 1;
-    separator[separator - parent + 1 == static_cast<ptrdiff_t>(rootLength) ? 1 : 0] = '\0';
-    Folder *above = Hold(parent, tree, create, refusal);
-    if (!above)
-        return nullptr;
-
-    Folder folder;
-    folder.tree = tree;
-    HeapMemory path(Join(above->final, name));
-    const wchar_t *opened = reinterpret_cast<const wchar_t *>(path.Get());
-    if (opened) {
-        folder.handle = OpenFolder(opened);
-        DWORD error = GetLastError();
-        if (folder.handle == INVALID_HANDLE_VALUE && create &&
-            (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
-            if (!CreateDirectoryW(opened, nullptr)) {
-                *refusal = Refusal::FolderNotMade;
-                return nullptr;
-            }
-            folder.handle = OpenFolder(opened);
-        }
-    }
-    if (folder.handle == INVALID_HANDLE_VALUE) {
-        *refusal = create ? Refusal::Unsafe : Refusal::Unopened;
-        return nullptr;
-    }
-    // A plain file where the folder should be can't be entered, nor made.
-    if (!IsFolder(folder.handle)) {
-        Free(folder);
-        *refusal = create ? Refusal::FolderNotMade : Refusal::Unopened;
-        return nullptr;
-    }
-    // The folder is itself: no link leads from its name elsewhere, outside
-    // the tree or inside it. Its name comes from a table.
-    folder.final = FinalPathOf(folder.handle);
-    folder.path = Copy(full);
-    Folder *grown = static_cast<Folder *>(realloc(held, (heldCount + 1) * sizeof *held));
-    if (!folder.final || !folder.path || !grown || !IsItself(folder.final, opened, false)) {
-        if (grown)
-            held = grown;
-        Free(folder);
-        *refusal = Refusal::Unsafe;
-        return nullptr;
-    }
-    held = grown;
-    held[heldCount] = folder;
-    return &held[heldCount++];
-}
-
-// Splits full at its last backslash into its folder and its name (pointing
-// into folder); false when there is none, or no name behind it.
-bool Split(const char *full, char *folder, const char **name)
-{
-    strcpy(folder, full);
-    char *separator = strrchr(folder, '\\');
-    if (!separator || separator[1] == '\0')
-        return false;
-    *separator = '\0';
-    *name = separator + 1;
-    return true;
-}
-
 } // namespace door
 
 using namespace door;
@@ -270,21 +290,13 @@ int FixWriteTrees(const char *const directories[kTreeCount], const char **refuse
         if (!directories[tree])
             continue;
         Folder &root = roots[tree];
-        char full[MAX_PATH];
-        DWORD openError = 0;
-        if (FullPath(directories[tree], full) && (root.path = Copy(full)) != nullptr) {
-            HeapMemory wide(WidenName(full));
-            if (wide) {
-                root.handle = OpenFolder(reinterpret_cast<const wchar_t *>(wide.Get()));
-                openError = root.handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-            }
-        }
         root.tree = tree;
-        if (root.handle != INVALID_HANDLE_VALUE && IsFolder(root.handle))
-            root.final = FinalPathOf(root.handle);
-        if (!root.final) {
+        char full[MAX_PATH];
+        HeapMemory wide(FullPath(directories[tree], full) ? WidenName(full) : nullptr);
+        *error = 0;
+        if (!wide || !(root.path = Copy(full)) ||
+            OpenHeld(reinterpret_cast<const wchar_t *>(wide.Get()), false, &root, error) != Refusal::None) {
             *refused = directories[tree];
-            *error = openError;
             ReleaseWriteTrees();
             return 0;
         }
@@ -320,10 +332,10 @@ void ReleaseWriteTrees()
 
 wchar_t *FinalFolderPath(const wchar_t *path)
 {
-    HANDLE folder = OpenFolder(path);
-    if (folder == INVALID_HANDLE_VALUE)
-        return nullptr;
-    wchar_t *final = IsFolder(folder) ? FinalPathOf(folder) : nullptr;
-    CloseHandle(folder);
+    Folder folder;
+    DWORD error = 0;
+    wchar_t *final = OpenHeld(path, false, &folder, &error) == Refusal::None ? folder.final : nullptr;
+    folder.final = nullptr;
+    Free(folder);
     return final;
 }

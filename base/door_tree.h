@@ -1,52 +1,63 @@
-// The door's trees: the folders it holds and the files written so far,
-// shared by the door's two files (door.cpp, door_tree.cpp).
+// Inside the door: the trees' folders it holds, the files written so far and
+// the way from a name to the held folder a file is opened through, shared by
+// the door's two files (door.cpp, door_tree.cpp).
 #pragma once
 
 #include "base/door.h"
+#include "base/trees.h"
 
 #include <stdint.h>
 
 namespace door {
 
 // A folder opened, checked and held: its full name (as GetFullPathNameA
-// gives it, without a separator at the end) and its final path.
+// gives it, without a separator at the end but for a drive's root) and its
+// final path.
 struct Folder {
     char *path = nullptr;
     wchar_t *final = nullptr;
     HANDLE handle = INVALID_HANDLE_VALUE;
-    unsigned tree = kTreeCount;
+    unsigned tree = kNoTree;
 };
 
-// The trees' own folders, by tree.
-extern Folder roots[kTreeCount];
+// Every open of the door: a folder too opens (to be refused as one), and a
+// named pipe that a link might lead to learns who opened it but can't act
+// as the administrator.
+constexpr DWORD kOpenFlags = FILE_FLAG_BACKUP_SEMANTICS | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
 
-// The full name of path (GetFullPathNameA), without a separator at the end
-// but for a drive's root; false when it doesn't fit MAX_PATH.
-bool FullPath(const char *path, char *full);
-// Splits full at its last backslash into its folder and its name (pointing
-// into folder); false when there is none, or no name behind it.
-bool Split(const char *full, char *folder, const char **name);
+// Where a file to change stands: its tree, the held folder it is opened
+// through, and its name in that folder.
+struct Place {
+    unsigned tree = kNoTree;
+    Folder *folder = nullptr;
+    const char *name = nullptr;
+    char full[MAX_PATH];
+};
+
+// path's place: its full name (GetFullPathNameA), the tree that name lies in
+// (the longest that fits) and its folder held, after each folder above it
+// inside the tree; a missing folder is made first when create is set. The
+// refusal when there is none.
+Refusal Locate(const char *path, bool create, Place *place);
+
+// Fixes path's folder as the game tree while no tree is fixed, for an
+// operation called outside the update: true when it did so, and the caller
+// lets go of the trees once done.
+bool FixOwnTree(const char *path);
+
 // The handle's final path as a new heap string, without a separator at the
-// end; null when it can't be had.
+// end; null when it can't be had. The caller frees it.
 wchar_t *FinalPathOf(HANDLE handle);
 // folder, a backslash and name (in the ANSI code page) as a new heap string;
-// null when memory runs out.
+// null when memory runs out. The caller frees it.
 wchar_t *Join(const wchar_t *folder, const char *name);
-// A folder opened to be held, and whether a handle is a folder's.
-HANDLE OpenFolder(const wchar_t *path);
-bool IsFolder(HANDLE handle);
-// The tree whose folder full lies in (the longest that fits), or kTreeCount.
-unsigned TreeOf(const char *full);
 // True when final (a handle's final path) is opened (the path it was opened
 // by: a held folder's final path, a backslash and a name): the folder spelt
 // exactly, as both are read from the same directory entries, and the name
 // exactly too where exactName is set, else letter case aside.
 bool IsItself(const wchar_t *final, const wchar_t *opened, bool exactName);
+// Whether the tree's folder is on a network share.
 bool OnNetworkShare(unsigned tree);
-// The folder full (inside tree) held, after each folder above it inside the
-// tree; a missing one is made first when create is set. Null with *refusal.
-// The pointer is valid until the next call.
-Folder *Hold(const char *full, unsigned tree, bool create, Refusal *refusal);
 // Whether the file of this final path was written in this run; Remember
 // takes path (a heap string) into the list, false when memory runs out.
 bool WrittenBefore(const wchar_t *path);

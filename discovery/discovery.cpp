@@ -13,7 +13,7 @@
 // a space), or one too long for the paths built from it.
 #include "discovery/discovery.h"
 
-#include "base/door.h"
+#include "base/trees.h"
 #include "base/holders.h"
 #include "base/names.h"
 #include "base/prompts.h"

@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <stddef.h>
 
-#include "base/door.h"
+#include "base/trees.h"
 
 // The game's application key below HKEY_LOCAL_MACHINE and its value naming the
 // installation directory.
@@ -149,7 +149,7 @@ unsigned MirrorCopyCount();
 void ReleaseVirtualStoreMirror();
 
 // ---------------------------------------------------------------------------
-// The trees the update may write in (see base/door.h): the game folder and
+// The trees the update may write in (see base/trees.h): the game folder and
 // each of its mirrors, fixed by their final paths once discovery is done. 1
 // when all can be used; 0 after the box naming the one that can't: a folder
 // that can't be opened as a folder (ShowFolderRefused says why: one behind a

@@ -10,7 +10,7 @@
 // aside: Windows makes those folders as the game named them.
 #include "discovery/discovery.h"
 
-#include "base/door.h"
+#include "base/trees.h"
 #include "base/holders.h"
 #include "base/library.h"
 #include "base/names.h"

@@ -2,7 +2,7 @@
 // the current directory, and every refusal with its message.
 #include <gtest/gtest.h>
 
-#include "base/door.h"
+#include "base/trees.h"
 #include "discovery/discovery.h"
 #include "tests/test_support.h"
 

@@ -5,6 +5,7 @@
 #include <winternl.h>
 
 #include "base/door.h"
+#include "base/trees.h"
 #include "patch/patch.h"
 #include "tests/link_support.h"
 #include "tests/test_support.h"

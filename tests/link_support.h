@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "base/door.h"
+#include "base/trees.h"
 
 // True when the tests run under Wine.
 bool UnderWine();
