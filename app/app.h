@@ -45,6 +45,8 @@ extern DWORD UiThreadId;
 // 1 on success.
 int InitCommonControlsFromSystem();
 
-// Limits the process's DLL search to the system directory where Windows
-// supports it. Called first thing in WinMain.
-void RestrictDllSearch();
+// Makes the process fit to run elevated from a folder the player may write
+// to: no system error box, libraries from the system directory only, no
+// junction followed that a non-administrator made (each where Windows can
+// do it). Called first thing in WinMain.
+void HardenProcess();

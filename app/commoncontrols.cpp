@@ -7,7 +7,7 @@
 // comctl32.dll by that name from its side-by-side store, not from the system
 // directory, and so do the controls the dialog makes; the libraries comctl32
 // needs itself (uxtheme.dll) are found in the system directory only, as
-// RestrictDllSearch leaves the search.
+// HardenProcess leaves the search.
 #include "app/app.h"
 
 #include "base/library.h"
@@ -16,24 +16,12 @@
 
 namespace {
 
-typedef BOOL(WINAPI *SetDefaultDllDirectoriesFunction)(DWORD);
 typedef void(WINAPI *InitCommonControlsFunction)();
 typedef BOOL(WINAPI *InitCommonControlsExFunction)(const INITCOMMONCONTROLSEX *);
 
 constexpr WORD kInitCommonControlsOrdinal = 17;
 
 } // namespace
-
-void RestrictDllSearch()
-{
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    if (!kernel)
-        return;
-    auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
-        reinterpret_cast<void *>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-    if (setDefault)
-        setDefault(kSearchSystem32);
-}
 
 int InitCommonControlsFromSystem()
 {

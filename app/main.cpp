@@ -5,7 +5,7 @@
 // and the command line is ignored.
 #include "app/app.h"
 
-#include "base/door.h"
+#include "base/trees.h"
 #include "base/prompts.h"
 #include "dialog/dialog.h"
 #include "discovery/discovery.h"
@@ -39,13 +39,7 @@ int CollectEverySavedGame()
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
-    // A folder on an empty removable drive gets the updater's own box, not
-    // the system's "There is no disk in the drive".
-    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    RestrictDllSearch();
-    // Where Windows has it, its own guard: no junction a non-administrator
-    // made is followed.
-    EnforceRedirectionTrust();
+    HardenProcess();
     // Before anything else can happen to the file that was started: every
     // read of the payload goes through this handle.
     OpenOwnFile();

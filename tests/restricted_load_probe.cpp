@@ -9,6 +9,6 @@
 int main(int argc, char **argv)
 {
     if (argc > 1 && strcmp(argv[1], "--restricted") == 0)
-        RestrictDllSearch();
+        HardenProcess();
     return LoadLibraryA("comctl32.dll") ? 0 : 1;
 }
