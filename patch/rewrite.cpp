@@ -32,27 +32,6 @@ namespace {
 // Room in front of a block for the bytes carried from the one before.
 constexpr size_t kCarryRoom = 256;
 
-// The attributes and times of the entry a file name stands for, as a search
-// finds them. A name without wildcards is asked for directly: that is one
-// query of the file instead of a search of its directory (a tenth of the time
-// under Wine, which matters for small saved games), and the times come from
-// the file itself rather than from its directory's copy of them.
-bool LookUp(const char *path, WIN32_FIND_DATAA *found)
-{
-    if (strpbrk(path, "*?<>\"")) {
-        FindSearch search(FindFirstFileA(path, found));
-        return search.Found();
-    }
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data))
-        return false;
-    found->dwFileAttributes = data.dwFileAttributes;
-    found->ftCreationTime = data.ftCreationTime;
-    found->ftLastAccessTime = data.ftLastAccessTime;
-    found->ftLastWriteTime = data.ftLastWriteTime;
-    return true;
-}
-
 // Where the changed bytes of a window go: the file, at the offset the window
 // starts at.
 struct WindowWriter {
@@ -70,19 +49,26 @@ bool WriteRange(void *context, size_t begin, size_t end)
            fwrite(writer.window + begin, 1, end - begin, writer.file) == end - begin;
 }
 
-// Puts the times of found back through the stream that wrote the file, so
-// that no other program can make it fail by opening the file in between.
-bool PutTimesBack(FILE *file, const WIN32_FIND_DATAA &found)
+// A file's three time stamps.
+struct Times {
+    FILETIME creation, lastAccess, lastWrite;
+};
+
+// Puts times back through the stream that wrote the file, so that no other
+// program can make it fail by opening the file in between.
+bool PutTimesBack(FILE *file, const Times &times)
 {
-    return SetFileTime(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), &found.ftCreationTime,
-                       &found.ftLastAccessTime, &found.ftLastWriteTime) != 0;
+    return SetFileTime(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), &times.creation,
+                       &times.lastAccess, &times.lastWrite) != 0;
 }
 
-// ReplaceInFile, telling in *complete whether it did all it does. With times
-// (the file's entry as it was found beforehand) the file's time stamps are
-// put back, once it has been opened, whatever happens after.
+// ReplaceInFile, telling in *complete whether it did all it does. With
+// keepTimes the file's time stamps are put back, once it has been opened,
+// whatever happens after: those given (the file's entry as a walk found it
+// beforehand), else those the file has as it is opened, read through the
+// same handle.
 int Rewrite(const char *fileName, const unsigned char *replacement, const unsigned char *pattern,
-            unsigned length, int failHard, const WIN32_FIND_DATAA *times, bool *complete)
+            unsigned length, int failHard, bool keepTimes, const Times *given, bool *complete)
 {
     *complete = false;
     length &= 0xFF;
@@ -90,21 +76,35 @@ int Rewrite(const char *fileName, const unsigned char *replacement, const unsign
     // file meanwhile: one that holds it for writing already (a game that
     // keeps its saved game open) makes the open fail before anything is
     // written, rather than have the file rewritten under it. A file the door
-    // refuses is one that can't be opened; one written before in this run
-    // (reached again through another name) is left as it is, unasked.
+    // refuses (missing, a folder, a link) is one that can't be opened; one
+    // written before in this run (reached again through another name) is
+    // left as it is, unasked.
     Refusal refusal = Refusal::None;
     long long size = 0;
-    FileStream file(OpenStreamToChange(fileName, FILE_SHARE_READ, NameFrom::Listing, &size, &refusal));
-    if (!file)
+    HANDLE handle = OpenToChange(fileName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NameFrom::Listing,
+                                 true, &size, &refusal);
+    if (handle == INVALID_HANDLE_VALUE)
         return refusal == Refusal::WrittenBefore ? 1 : ReportOrAskF(kCannotOpen, fileName, failHard);
+    // The times are read before anything else touches the file (the C
+    // runtime's stream may, as it is made); times that can't be had could not
+    // be put back, and the file is left as it is, like one that can't be
+    // opened.
+    Times times = given ? *given : Times();
+    if (keepTimes && !given && !GetFileTime(handle, &times.creation, &times.lastAccess, &times.lastWrite)) {
+        CloseHandle(handle);
+        return ReportOrAskF(kCannotOpen, fileName, failHard);
+    }
+    FileStream file(StreamOnHandle(handle, "rb+"));
+    if (!file)
+        return ReportOrAskF(kCannotOpen, fileName, failHard);
     // Blocks go straight from the file into the window; the stream's own
     // buffer would only copy every byte once more.
     setvbuf(file.Get(), nullptr, _IONBF, 0);
     // After a failure the times are put back all the same, then the file is
     // closed, and only then is the failure reported.
     auto fail = [&](const char *message) {
-        if (times)
-            PutTimesBack(file.Get(), *times);
+        if (keepTimes)
+            PutTimesBack(file.Get(), times);
         file.Close();
         return ReportOrAskF(message, fileName, failHard);
     };
@@ -143,7 +143,7 @@ int Rewrite(const char *fileName, const unsigned char *replacement, const unsign
         memmove(block - carried, scanned + position, carried);
         WhileWorking();
     }
-    if (times && !PutTimesBack(file.Get(), *times)) {
+    if (keepTimes && !PutTimesBack(file.Get(), times)) {
         file.Close();
         return ReportOrAskF(kCannotWrite, fileName, failHard);
     }
@@ -164,9 +164,10 @@ struct ReplaceJob {
 int ReplaceMatch(const char *fullName, const WIN32_FIND_DATAA &found, void *context)
 {
     const ReplaceJob &job = *static_cast<const ReplaceJob *>(context);
+    const Times times = {found.ftCreationTime, found.ftLastAccessTime, found.ftLastWriteTime};
     bool complete = false;
-    return Rewrite(fullName, job.replacement, job.pattern, job.length, job.failHard,
-                   job.keepTimes ? &found : nullptr, &complete);
+    return Rewrite(fullName, job.replacement, job.pattern, job.length, job.failHard, job.keepTimes != 0,
+                   &times, &complete);
 }
 
 } // namespace
@@ -175,7 +176,7 @@ int ReplaceInFile(const char *fileName, const unsigned char *replacement, const 
                   unsigned length, int failHard)
 {
     bool complete = false;
-    return Rewrite(fileName, replacement, pattern, length, failHard, nullptr, &complete);
+    return Rewrite(fileName, replacement, pattern, length, failHard, false, nullptr, &complete);
 }
 
 int ReplaceInFileKeepTimes(const char *fileName, const unsigned char *replacement,
@@ -183,11 +184,7 @@ int ReplaceInFileKeepTimes(const char *fileName, const unsigned char *replacemen
                            bool *complete)
 {
     bool done = false;
-    WIN32_FIND_DATAA found;
-    int result =
-        !LookUp(fileName, &found) || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            ? ReportOrAskF(kCannotOpen, fileName, failHard)
-            : Rewrite(fileName, replacement, pattern, length, failHard, keepTimes ? &found : nullptr, &done);
+    int result = Rewrite(fileName, replacement, pattern, length, failHard, keepTimes != 0, nullptr, &done);
     if (complete)
         *complete = done;
     return result;
