@@ -27,7 +27,7 @@ static_assert(kLes01Dsc + 1 == kBytePatchRecordCount, "500 records in all");
 
 } // namespace
 
-const BytePatch kBytePatchRecords[] = {
+constexpr BytePatch kBytePatchRecords[] = {
     // Table A, Contents\QK_INFO.PAK.
     {0x9, 'P'}, {0xB6, 'L'}, {0x1B5, 'I'}, {0x24D, 'Z'}, {0x309, 'D'}, {0x44C, 'W'}, {0x557, 'R'},
     {0x5FF, 'L'}, {0x67C, 'P'}, {0x70B, 'A'}, {0x7A2, 'K'}, {0x81C, 'P'}, {0x840, 'U'}, {0x916, 'K'},
@@ -153,5 +153,39 @@ constexpr bool MessagesAreDistinct()
     return true;
 }
 static_assert(MessagesAreDistinct(), "the chain's messages are its own");
+
+// The 33 byte-patch tables stand back to back in step order, the other steps
+// have none, and within each table the offsets rise strictly.
+constexpr bool TablesFollowAndRise()
+{
+    const BytePatch *next = kBytePatchRecords;
+    unsigned tables = 0;
+    for (const UpdateStep &step : kUpdateSteps) {
+        if (step.operation != StepOperation::BytePatches) {
+            if (step.table || step.recordCount)
+                return false;
+            continue;
+        }
+        if (step.table != next)
+            return false;
+        for (unsigned i = 1; i < step.recordCount; ++i)
+            if (step.table[i - 1].offset >= step.table[i].offset)
+                return false;
+        next += step.recordCount;
+        ++tables;
+    }
+    return tables == 33 && next == kBytePatchRecords + kBytePatchRecordCount;
+}
+static_assert(TablesFollowAndRise(), "33 tables back to back, offsets rising");
+
+// Table B writes capital letters only, its release data too.
+constexpr bool TableBHoldsCapitals()
+{
+    for (unsigned i = kTableB; i < kCpuTables; ++i)
+        if (kBytePatchRecords[i].value < 'A' || kBytePatchRecords[i].value > 'Z')
+            return false;
+    return true;
+}
+static_assert(TableBHoldsCapitals(), "table B's values are the letters A to Z");
 
 } // namespace

@@ -15,63 +15,21 @@
 
 namespace {
 
-// Answers every box once the event is set and the request that follows it
-// has had time to be posted: OK, or Yes to a question, so that the dialog
-// closes whatever is asked. Keeps the styles of the boxes.
-struct WaitingRecorder : PromptRecorder {
-    explicit WaitingRecorder(HANDLE event) : event_(event)
-    {
-        self_ = this;
-        MessageBoxCall = Wait;
-    }
-    static int WINAPI Wait(HWND, LPCWSTR, LPCWSTR, UINT type)
-    {
-        self_->types.push_back(type);
-        WaitForSingleObject(self_->event_, 10000);
-        Sleep(200);
-        return (type & 0xF) == MB_YESNO ? IDYES : IDOK;
-    }
-    HANDLE event_;
-    std::vector<UINT> types;
-    static inline WaitingRecorder *self_ = nullptr;
-};
-
-// Boxes that are modal as real ones are: while one is open, its own loop
-// dispatches what is posted meanwhile, so the chain runs on under it. A box
-// closes once nothing is left to dispatch or its owner is gone; a question
-// is then answered Yes, anything else OK. A quit met meanwhile is handed on,
-// as a modal loop does.
-class ModalRecorder {
-public:
-    ModalRecorder()
-    {
-        self_ = this;
-        MessageBoxCall = Show;
-    }
-    ~ModalRecorder()
-    {
-        MessageBoxCall = MessageBoxW;
-        self_ = nullptr;
-    }
-    std::vector<RecordedBox> boxes;
-
-private:
-    static int WINAPI Show(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type)
-    {
-        self_->boxes.push_back(Recorded(owner, text, caption, type));
-        MSG message;
-        while ((!owner || IsWindow(owner)) && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) {
-                PostQuitMessage(static_cast<int>(message.wParam));
-                break;
-            }
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
+// What a modal box's own loop does while it is open: it dispatches what is
+// posted meanwhile, so that the chain runs on under it, until nothing is left
+// or its owner is gone. A quit met meanwhile is handed on.
+void RunModalLoop(HWND owner)
+{
+    MSG message;
+    while ((!owner || IsWindow(owner)) && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));
+            break;
         }
-        return (type & 0xF) == MB_YESNO ? IDYES : IDOK;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
     }
-    static inline ModalRecorder *self_ = nullptr;
-};
+}
 
 class Dialog : public testing::Test {
 protected:
@@ -221,7 +179,7 @@ TEST_F(Dialog, AStepThatFailsUnderTheCancelQuestionClosesTheDialogOnce)
     Create();
     DeleteRegistryKey(kGameKeyPath);
     PostMessageA(window_, MSG_FIRST_STEP, 0, 0);
-    ModalRecorder boxes;
+    PromptRecorder boxes({IDOK, IDYES}, RunModalLoop); // the error inside the question comes first
     EXPECT_EQ(TRUE, ProgressDialogProc(window_, WM_CLOSE, 0, 0));
     ASSERT_EQ(2u, boxes.boxes.size());
     ExpectBox(boxes.boxes[0], kCancelQuestion, kQuestionBox);
@@ -306,11 +264,16 @@ TEST_F(Dialog, ReadRequestsOfOtherThreads)
         SetEvent(queued);
         rest = ReadOnUiThread(buffer, 2, 8, file); // three whole elements remain
     });
-    WaitingRecorder waiting(queued);
+    // The box waits until the request has had time to be posted.
+    PromptRecorder waiting({}, [queued](HWND) {
+        WaitForSingleObject(queued, 10000);
+        Sleep(200);
+    });
     EXPECT_EQ(0, RunProgressDialog(module_)) << "a stopped update";
     worker.join();
     CloseHandle(queued);
-    EXPECT_EQ(std::vector<UINT>{kErrorBox}, waiting.types) << "the failed step closes without a question";
+    ASSERT_EQ(1u, waiting.boxes.size()) << "the failed step closes without a question";
+    EXPECT_EQ(kErrorBox, waiting.boxes[0].type);
     EXPECT_EQ(GetCurrentThreadId(), servedBy);
     EXPECT_EQ(3u, rest);
     EXPECT_EQ(std::string("456789"), std::string(buffer, 6));
@@ -328,26 +291,47 @@ TEST_F(Dialog, ReadRequestsOfOtherThreads)
 // the chain had ended just then. Meanwhile the dialog the loop made is read:
 // it and its four controls are Unicode windows, which keep the wide texts
 // put into them whatever the system's code page.
-std::vector<BOOL> unicodeWindows;
-
-int WINAPI FinishWhileReporting(HWND owner, LPCWSTR, LPCWSTR, UINT)
-{
-    unicodeWindows = {IsWindowUnicode(owner)};
-    for (int id : {IDC_STATUS, IDC_LOG, IDC_PROGRESS, IDC_FINISH})
-        unicodeWindows.push_back(GetDlgItem(owner, id) && IsWindowUnicode(GetDlgItem(owner, id)));
-    PostMessageW(owner, MSG_UPDATE_DONE, 0, 0);
-    return IDOK;
-}
-
 TEST_F(Dialog, TheLoopSaysWhetherTheUpdateFinished)
 {
     DeleteRegistryKey(kGameKeyPath);
-    MessageBoxCall = FinishWhileReporting;
+    std::vector<BOOL> unicodeWindows;
+    PromptRecorder boxes({}, [&unicodeWindows](HWND owner) {
+        unicodeWindows = {IsWindowUnicode(owner)};
+        for (int id : {IDC_STATUS, IDC_LOG, IDC_PROGRESS, IDC_FINISH})
+            unicodeWindows.push_back(GetDlgItem(owner, id) && IsWindowUnicode(GetDlgItem(owner, id)));
+        PostMessageW(owner, MSG_UPDATE_DONE, 0, 0);
+    });
     EXPECT_EQ(1, RunProgressDialog(module_));
-    MessageBoxCall = MessageBoxW;
     EXPECT_EQ(1, updateDone);
     EXPECT_EQ(nullptr, DialogWindow);
     EXPECT_EQ(std::vector<BOOL>(5, TRUE), unicodeWindows) << "the dialog, status, log, bar and button";
+}
+
+// The chain as the release has it: every step's message, target, operation,
+// record count and successor, and every record of its table but table B's
+// stand-ins (the build takes those from the release data), folded into one
+// FNV-1a digest, whose value was taken from tables checked record by record
+// against the release. A changed byte, offset, step or order anywhere
+// changes it. The tables' shape is checked where they are compiled.
+TEST(Tables, TheChainIsTheReleasesOwn)
+{
+    uint32_t digest = 2166136261u;
+    const auto fold = [&digest](uint32_t value) {
+        for (int i = 0; i < 4; ++i)
+            digest = (digest ^ ((value >> (8 * i)) & 0xFF)) * 16777619u;
+    };
+    for (const UpdateStep &step : kUpdateSteps) {
+        for (uint32_t field :
+             {step.message, static_cast<UINT>(step.target), static_cast<UINT>(step.operation),
+              static_cast<UINT>(step.recordCount), step.next})
+            fold(field);
+        for (unsigned i = 0; i < step.recordCount; ++i)
+            if (&step != &kUpdateSteps[3] || i < 5 || i >= 185) {
+                fold(step.table[i].offset);
+                fold(step.table[i].value);
+            }
+    }
+    EXPECT_EQ(0x807EDD27u, digest) << std::hex << digest;
 }
 
 } // namespace

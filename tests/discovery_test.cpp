@@ -13,17 +13,10 @@ namespace {
 
 class Discovery : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        char cwd[MAX_PATH];
-        GetCurrentDirectoryA(MAX_PATH, cwd);
-        savedDirectory_ = cwd;
-        DeleteRegistryKey(kGameKeyPath);
-    }
+    void SetUp() override { DeleteRegistryKey(kGameKeyPath); }
     void TearDown() override
     {
         ReleaseTargetPathTable();
-        SetCurrentDirectoryA(savedDirectory_.c_str());
         DeleteRegistryKey(kGameKeyPath);
     }
 
@@ -49,7 +42,7 @@ protected:
         EXPECT_EQ(before, CurrentDirectory());
     }
 
-    std::string savedDirectory_;
+    CurrentDirectoryKept kept_;
 };
 
 TEST_F(Discovery, BuildsEveryEntryAndEntersTheDirectory)
@@ -143,9 +136,11 @@ TEST_F(Discovery, RefusesOtherTypesAndEmptyValues)
 // A directory that doesn't exist, or that the update can't use as written,
 // is refused naming the value as stored, and nothing changes: one that isn't
 // absolute (it would be applied twice, once to the start folder and once more
-// from the game directory); one that Windows resolves to another folder than
-// the one written (a name "." or "..", or one ending in a dot or a space: it
-// would be entered as one folder while its files are looked for in another);
+// from the game directory); one in a device namespace ("\\?\", "\\.\",
+// which take the paths built behind them literally); one that Windows
+// resolves to another folder than the one written (a name "." or "..", or
+// one ending in a dot or a space: it would be entered as one folder while
+// its files are looked for in another);
 // one too long for its own files (with a backslash and the longest relative
 // path it reaches MAX_PATH); and one with a name the ANSI code page can't
 // hold, which the ANSI calls would read as a look-alike.
@@ -165,10 +160,16 @@ TEST_F(Discovery, RefusesADirectoryItCannotUseAsWritten)
          {base / "nie ma", std::string("."), std::string("x"), std::string("..\\x"), std::string("x\\"),
           base.Path().substr(0, 2) + "x", std::string("\\x"), base.Path().substr(2), forms + "..",
           forms + " .", forms + " ", forms + "\\...", forms + "\\readme.txt\\..", forms + "\\nowhere\\..",
-          forms + "\\.", tooLong}) {
+          forms + "\\.", tooLong, "\\\\?\\" + forms, "\\\\.\\" + forms}) {
         SCOPED_TRACE(directory);
         SetPath(directory);
         ExpectRefused(Formatted(kDirectoryNotFound, directory));
+    }
+    // Windows would enter these: the refusal is the update's own.
+    for (const std::string &directory :
+         {forms + "..", forms + " .", forms + "\\...", forms + "\\readme.txt\\..", forms + "\\nowhere\\..",
+          tooLong, "\\\\?\\" + forms, "\\\\.\\" + forms}) {
+        CurrentDirectoryKept kept(directory);
     }
     SCOPED_TRACE("a name outside the code page");
     ASSERT_TRUE(StoreWideString(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, kGamePathValue,

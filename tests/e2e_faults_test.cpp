@@ -14,40 +14,6 @@
 
 namespace {
 
-// Makes Wine prefer a comctl32.dll and a uxtheme.dll from the program's own
-// folder for the programs named, as Windows does; undone when the object goes.
-class PreferLocalComctl32 {
-public:
-    explicit PreferLocalComctl32(std::vector<std::string> programs) : programs_(std::move(programs))
-    {
-        for (const std::string &program : programs_) {
-            HKEY key;
-            if (RegCreateKeyExA(HKEY_CURRENT_USER, KeyOf(program).c_str(), 0, nullptr, 0, KEY_SET_VALUE,
-                                nullptr, &key, nullptr) == ERROR_SUCCESS) {
-                static const char kNativeFirst[] = "native,builtin";
-                for (const char *library : {"comctl32", "uxtheme"})
-                    RegSetValueExA(key, library, 0, REG_SZ, reinterpret_cast<const BYTE *>(kNativeFirst),
-                                   sizeof kNativeFirst);
-                RegCloseKey(key);
-            }
-        }
-    }
-    ~PreferLocalComctl32()
-    {
-        for (const std::string &program : programs_) {
-            RegDeleteKeyA(HKEY_CURRENT_USER, KeyOf(program).c_str());
-            RegDeleteKeyA(HKEY_CURRENT_USER, ("Software\\Wine\\AppDefaults\\" + program).c_str());
-        }
-    }
-
-private:
-    static std::string KeyOf(const std::string &program)
-    {
-        return "Software\\Wine\\AppDefaults\\" + program + "\\DllOverrides";
-    }
-    std::vector<std::string> programs_;
-};
-
 // Runs path with arguments in its own folder and waits for it; its exit
 // code, or -1.
 int RunAndWait(const std::string &path, const std::string &arguments = "")
@@ -234,7 +200,13 @@ TEST(Faults, APlantedLibraryBesideTheUpdaterIsNotLoaded)
     ASSERT_TRUE(CopyFileA(DIST_EXE, updater.c_str(), FALSE));
     ASSERT_TRUE(CopyFileA(STATIC_PROBE, (downloads / "probe.exe").c_str(), FALSE));
     ASSERT_TRUE(CopyFileA(LOAD_PROBE, (downloads / "load.exe").c_str(), FALSE));
-    PreferLocalComctl32 preferLocal({"probe.exe", "load.exe", "planted-test.exe"});
+    // Wine is made to prefer the libraries from a program's own folder, as
+    // Windows does.
+    const std::string overrides = "Software\\Wine\\AppDefaults\\";
+    for (const char *program : {"probe.exe", "load.exe", "planted-test.exe"})
+        for (const char *library : {"comctl32", "uxtheme"})
+            WriteRegistryValue((overrides + program + "\\DllOverrides").c_str(), library,
+                               {true, REG_SZ, std::string("native,builtin") + '\0'}, 0, HKEY_CURRENT_USER);
 
     EXPECT_EQ(RunAndWait(downloads / "probe.exe"), 0);
     EXPECT_TRUE(PathExists(mark)) << "the probe did not load the planted library: the check proves nothing";
@@ -254,6 +226,10 @@ TEST(Faults, APlantedLibraryBesideTheUpdaterIsNotLoaded)
     // The progress bar class is registered.
     ExpectCompletedUpdate(result, installation);
     EXPECT_FALSE(PathExists(mark)) << "the updater loaded the planted library";
+    for (const char *program : {"probe.exe", "load.exe", "planted-test.exe"}) {
+        DeleteRegistryKey((overrides + program + "\\DllOverrides").c_str(), 0, HKEY_CURRENT_USER);
+        DeleteRegistryKey((overrides + program).c_str(), 0, HKEY_CURRENT_USER);
+    }
 }
 
 // A game file that can't be opened for update stops the chain at its step:

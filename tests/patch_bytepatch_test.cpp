@@ -1,6 +1,5 @@
-// Byte pokes into existing files, and the choice between patching and
-// extraction. Extraction itself runs from unit_tests, which carries no
-// payload; patch_payload_test.cpp covers it with one.
+// Byte pokes into existing files. The choice between patching and
+// extraction needs a payload: patch_payload_test.cpp has it.
 #include <gtest/gtest.h>
 
 #include "patch/patch.h"
@@ -107,34 +106,6 @@ TEST(BytePatch, AnUnreachableOffsetStopsTheTableAfterTheRecordsBeforeIt)
     ASSERT_EQ(2u, boxes.boxes.size());
     ExpectBox(boxes.boxes[0], Formatted(kCannotWrite, path));
     ExpectBox(boxes.boxes[1], Formatted(kCannotWrite, path));
-}
-
-TEST(BytePatch, PatchOrExtractPatchesAnExistingFileAndExtractsOtherwise)
-{
-    TempDir dir;
-    const std::string file = dir / "DEF1.CFG";
-    WriteFileBytes(file, "....");
-    const std::string extractPath = dir / "out\\DEF1.CFG";
-    const BytePatch records[] = {{1, 0x05}, {2, 0x02}};
-    PromptRecorder boxes;
-    EXPECT_EQ(1, PatchOrExtract(file.c_str(), records, 2, extractPath.c_str(), 0));
-    EXPECT_EQ(".\x05\x02.", ReadFileBytes(file));
-    EXPECT_FALSE(PathExists(extractPath));
-    EXPECT_TRUE(boxes.boxes.empty());
-
-    // A directory or a missing path is no file to patch: extraction follows,
-    // and from a program without payload it reports the unreadable payload.
-    const std::string directory = dir / "folder.cfg";
-    MakeDirectories(directory);
-    const std::string missing = dir / "missing.cfg";
-    EXPECT_EQ(0, PatchOrExtract(directory.c_str(), records, 2, extractPath.c_str(), 0));
-    EXPECT_EQ(0, PatchOrExtract(missing.c_str(), records, 2, extractPath.c_str(), 0));
-    ASSERT_EQ(2u, boxes.boxes.size());
-    ExpectBox(boxes.boxes[0], Formatted(kCannotRead, OwnPath()));
-    ExpectBox(boxes.boxes[1], Formatted(kCannotRead, OwnPath()));
-    EXPECT_FALSE(PathExists(missing));
-    EXPECT_FALSE(PathExists(dir / "out"));
-    EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, IsExistingDirectory(directory.c_str()));
 }
 
 } // namespace

@@ -40,15 +40,9 @@ protected:
     void SetUp() override
     {
         ReleaseFileList();
-        GetCurrentDirectoryA(MAX_PATH, savedDirectory_);
-        ASSERT_TRUE(SetCurrentDirectoryA(dir.Path().c_str()));
         MakeDirectories(dir / "save");
     }
-    void TearDown() override
-    {
-        ReleaseFileList();
-        SetCurrentDirectoryA(savedDirectory_);
-    }
+    void TearDown() override { ReleaseFileList(); }
 
     static int Collect(const std::string &wildcard, int failHard)
     {
@@ -98,7 +92,7 @@ protected:
     TempDir dir;
 
 private:
-    char savedDirectory_[MAX_PATH] = "";
+    CurrentDirectoryKept kept_{dir.Path()};
 };
 
 TEST_F(FileList, AppendKeepsCopiesInOrderBehindWhichStandsANull)

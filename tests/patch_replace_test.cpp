@@ -501,13 +501,7 @@ TEST_F(ReplaceFiles, ExistenceChecks)
 
 class ReplaceWalk : public ReplaceFiles {
 protected:
-    void SetUp() override
-    {
-        GetCurrentDirectoryA(MAX_PATH, savedDirectory_);
-        ASSERT_TRUE(SetCurrentDirectoryA(dir.Path().c_str()));
-        MakeDirectories(dir / "save");
-    }
-    void TearDown() override { SetCurrentDirectoryA(savedDirectory_); }
+    void SetUp() override { MakeDirectories(dir / "save"); }
 
     int Walk(const char *wildcard, int failHard, int keepTimes)
     {
@@ -516,7 +510,7 @@ protected:
     }
 
 private:
-    char savedDirectory_[MAX_PATH] = "";
+    CurrentDirectoryKept kept_{dir.Path()};
 };
 
 TEST_F(ReplaceWalk, EveryMatchingFileIsRewrittenWithItsTimesKept)
@@ -577,7 +571,7 @@ TEST_F(ReplaceWalk, AFailedFileStopsTheWalkUnlessTheAnswerIsYes)
         EXPECT_EQ(1u, boxes.boxes.size());
         EXPECT_EQ(kReplacement, ReadFileBytes(dir / ("save\\" + order[2])));
     }
-    holder.Release();
+    holder.Close();
     EXPECT_EQ(kPattern, ReadFileBytes(lockedPath));
 }
 

@@ -15,13 +15,8 @@ int serial = 0;
 // for files that the updater itself must refuse as too long.
 std::wstring Wide(const std::string &path)
 {
-    int length = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length > 0 ? length : 1), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &wide[0], length);
-    wide.resize(wide.size() - 1);
-    if (path.size() >= MAX_PATH && path.size() > 2 && path[1] == ':')
-        wide = L"\\\\?\\" + wide;
-    return wide;
+    const std::wstring wide = Widened(path);
+    return path.size() >= MAX_PATH && path.size() > 2 && path[1] == ':' ? L"\\\\?\\" + wide : wide;
 }
 } // namespace
 
@@ -67,6 +62,16 @@ TempDir::~TempDir()
         SetCurrentDirectoryA(base);
     }
     RemoveTree(path_);
+}
+
+CurrentDirectoryKept::CurrentDirectoryKept(const std::string &folder) : saved_(CurrentDirectory())
+{
+    EXPECT_TRUE(folder.empty() || SetCurrentDirectoryA(folder.c_str())) << folder;
+}
+
+CurrentDirectoryKept::~CurrentDirectoryKept()
+{
+    SetCurrentDirectoryA(saved_.c_str());
 }
 
 std::string OwnPath()
@@ -462,33 +467,6 @@ void DeleteRegistryLink(HKEY root, const char *subkey, REGSAM view)
         deleteKey(link);
         RegCloseKey(link);
     }
-}
-
-std::wstring Widened(const std::string &text)
-{
-    std::wstring wide(text.size() + 1, L'\0');
-    int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0],
-                                     static_cast<int>(wide.size()));
-    wide.resize(static_cast<size_t>(length > 0 ? length : 0));
-    return wide;
-}
-
-std::string Narrowed(const std::wstring &text)
-{
-    std::string narrow(text.size() * 2 + 1, '\0');
-    int length = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &narrow[0],
-                                     static_cast<int>(narrow.size()), nullptr, nullptr);
-    narrow.resize(static_cast<size_t>(length > 0 ? length : 0));
-    return narrow;
-}
-
-std::wstring Polish(const std::string &text)
-{
-    std::wstring wide(text.size() + 1, L'\0');
-    int length = MultiByteToWideChar(1250, 0, text.data(), static_cast<int>(text.size()), &wide[0],
-                                     static_cast<int>(wide.size()));
-    wide.resize(static_cast<size_t>(length > 0 ? length : 0));
-    return wide;
 }
 
 bool StoreWideString(HKEY root, const char *subkey, REGSAM view, const char *name, std::wstring data)

@@ -10,11 +10,14 @@
 #include <stdint.h>
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "base/holders.h"
+#include "base/names.h"
 #include "base/prompts.h"
+#include "tests/driver/driver.h"
 
 // Where the tests find the files and folders they read: the distributables,
 // the menu texts, the signed copies, the planted library and its probes. The
@@ -45,10 +48,12 @@ struct RecordedBox {
 RecordedBox Recorded(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 
 // While alive, every box of the prompt set is recorded instead of shown and
-// answered from the queue (IDNO for a question, IDOK otherwise, when empty).
+// answered from the queue (IDNO for a question, IDOK otherwise, when empty),
+// after onBox, when given, has been called with the box's owner.
 class PromptRecorder {
 public:
-    explicit PromptRecorder(std::deque<int> answers = {}) : answers_(std::move(answers))
+    explicit PromptRecorder(std::deque<int> answers = {}, std::function<void(HWND owner)> onBox = {})
+        : answers_(std::move(answers)), onBox_(std::move(onBox))
     {
         current_ = this;
         MessageBoxCall = &PromptRecorder::Record;
@@ -67,6 +72,8 @@ private:
     {
         PromptRecorder &self = *current_;
         self.boxes.push_back(Recorded(owner, text, caption, type));
+        if (self.onBox_)
+            self.onBox_(owner);
         if (!self.answers_.empty()) {
             int answer = self.answers_.front();
             self.answers_.pop_front();
@@ -76,6 +83,7 @@ private:
     }
 
     std::deque<int> answers_;
+    std::function<void(HWND)> onBox_;
     static inline PromptRecorder *current_ = nullptr;
 };
 
@@ -99,6 +107,19 @@ public:
 
 private:
     std::string path_;
+};
+
+// Enters folder, when one is given, and puts the current directory back
+// where it was when the object goes.
+class CurrentDirectoryKept {
+public:
+    explicit CurrentDirectoryKept(const std::string &folder = "");
+    ~CurrentDirectoryKept();
+    CurrentDirectoryKept(const CurrentDirectoryKept &) = delete;
+    CurrentDirectoryKept &operator=(const CurrentDirectoryKept &) = delete;
+
+private:
+    std::string saved_;
 };
 
 // The entries that wildcard matches (a directory's "\\*" for all), in the
@@ -147,26 +168,14 @@ std::string Formatted(const char *format, const std::string &argument);
 std::string Formatted(const char *format, const std::string &argument1, const std::string &argument2);
 
 // Holds a file open, by default without sharing, as a running game would: no
-// one else can open it until Release or the end of the object.
-class HeldOpen {
+// one else can open it until Close or the end of the object.
+class HeldOpen : public Handle {
 public:
     explicit HeldOpen(const std::string &path, DWORD access = GENERIC_READ, DWORD share = 0)
-        : handle_(CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr))
+        : Handle(CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr))
     {
-        EXPECT_NE(INVALID_HANDLE_VALUE, handle_) << path;
+        EXPECT_TRUE(Valid()) << path;
     }
-    HeldOpen(const HeldOpen &) = delete;
-    HeldOpen &operator=(const HeldOpen &) = delete;
-    ~HeldOpen() { Release(); }
-    void Release()
-    {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
-    }
-
-private:
-    HANDLE handle_;
 };
 
 // A PE file read back as the loader sees it: the few fields the tests check.
@@ -244,11 +253,11 @@ void DeleteRegistryKey(const char *subkey, REGSAM view = 0, HKEY root = HKEY_LOC
 bool MakeRegistryLink(HKEY root, const char *subkey, REGSAM view, const std::wstring &target);
 void DeleteRegistryLink(HKEY root, const char *subkey, REGSAM view);
 
-// text (ANSI) in UTF-16, and back.
-std::wstring Widened(const std::string &text);
-std::string Narrowed(const std::wstring &text);
 // One of the updater's texts (Windows-1250) in UTF-16: what the player reads.
-std::wstring Polish(const std::string &text);
+inline std::wstring Polish(const std::string &text)
+{
+    return Widened(text, kTextCodePage);
+}
 // Stores a REG_SZ value as exactly the UTF-16 units of data through the
 // native registry call, which adds no terminator as the Win32 calls would;
 // also characters that the ANSI code page lacks. The key is opened in `view`

@@ -35,15 +35,6 @@ constexpr ButtonName kButtons[] = {{IDOK, "ok"},       {IDCANCEL, "cancel"}, {ID
                                    {IDRETRY, "retry"}, {IDIGNORE, "ignore"}, {IDYES, "yes"},
                                    {IDNO, "no"}};
 
-std::wstring Widen(const std::string &text)
-{
-    std::wstring wide(text.size() + 1, L'\0');
-    int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0],
-                                     static_cast<int>(wide.size()));
-    wide.resize(static_cast<size_t>(length > 0 ? length : 0));
-    return wide;
-}
-
 // A message sent to a window of the program, as ANSI or as wide (which
 // decides how a text in it travels); false when it wasn't handled (the
 // window is gone, or the program didn't answer in time).
@@ -75,25 +66,18 @@ template <typename Text> bool ControlText(HWND control, Text *text)
     return true;
 }
 
-// A top-level window's title, as the system keeps it (no message to the owner).
-std::string WindowTitle(HWND window)
+// A top-level window's title, as the system keeps it (no message to the
+// owner): ANSI bytes in a std::string, UTF-16 in a std::wstring.
+template <typename Text> Text WindowTitle(HWND window)
 {
-    int length = GetWindowTextLengthA(window);
-    if (length <= 0)
-        return std::string();
-    std::vector<char> buffer(static_cast<size_t>(length) + 1);
-    int got = GetWindowTextA(window, buffer.data(), static_cast<int>(buffer.size()));
-    return std::string(buffer.data(), got > 0 ? static_cast<size_t>(got) : 0);
-}
-
-std::wstring WideWindowTitle(HWND window)
-{
-    int length = GetWindowTextLengthW(window);
-    if (length <= 0)
-        return std::wstring();
-    std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1);
-    int got = GetWindowTextW(window, buffer.data(), static_cast<int>(buffer.size()));
-    return std::wstring(buffer.data(), got > 0 ? static_cast<size_t>(got) : 0);
+    typedef typename Text::value_type Char;
+    const bool wide = sizeof(Char) > 1;
+    const int length = wide ? GetWindowTextLengthW(window) : GetWindowTextLengthA(window);
+    std::vector<Char> buffer(static_cast<size_t>(length > 0 ? length : 0) + 1);
+    const int size = static_cast<int>(buffer.size());
+    const int got = wide ? GetWindowTextW(window, reinterpret_cast<wchar_t *>(buffer.data()), size)
+                         : GetWindowTextA(window, reinterpret_cast<char *>(buffer.data()), size);
+    return Text(buffer.data(), got > 0 ? static_cast<size_t>(got) : 0);
 }
 
 bool IsDialogClass(HWND window)
@@ -147,7 +131,7 @@ void ReadScale(HWND dialog, DialogSnapshot *snapshot)
 bool ReadDialog(HWND dialog, DWORD started, bool wide, DialogSnapshot *snapshot)
 {
     snapshot->milliseconds = GetTickCount() - started;
-    snapshot->title = WindowTitle(dialog);
+    snapshot->title = WindowTitle<std::string>(dialog);
     HWND button = GetDlgItem(dialog, IDC_FINISH);
     HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
     LRESULT low = 0, high = 0, position = 0;
@@ -156,7 +140,7 @@ bool ReadDialog(HWND dialog, DWORD started, bool wide, DialogSnapshot *snapshot)
                 ControlText(button, &snapshot->button) && Send(bar, PBM_GETRANGE, TRUE, 0, &low) &&
                 Send(bar, PBM_GETRANGE, FALSE, 0, &high) && Send(bar, PBM_GETPOS, 0, 0, &position);
     if (wide) {
-        snapshot->wideTitle = WideWindowTitle(dialog);
+        snapshot->wideTitle = WindowTitle<std::wstring>(dialog);
         read = read && ControlText(GetDlgItem(dialog, IDC_STATUS), &snapshot->wideStatus) &&
                ControlText(GetDlgItem(dialog, IDC_LOG), &snapshot->wideLog) &&
                ControlText(button, &snapshot->wideButton);
@@ -279,9 +263,9 @@ bool Session::Start()
     } else {
         std::wstring wide = L"\"" + options_.wideExe + L"\"";
         if (!options_.arguments.empty())
-            wide += L" " + Widen(options_.arguments);
+            wide += L" " + Widened(options_.arguments);
         wide.push_back(L'\0');
-        std::wstring wideDirectory = Widen(options_.workingDirectory);
+        std::wstring wideDirectory = Widened(options_.workingDirectory);
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         created = CreateProcessW(nullptr, &wide[0], nullptr, nullptr, FALSE, 0, nullptr,
@@ -329,10 +313,10 @@ void Session::RecordBox(HWND box)
 {
     BoxRecord record;
     record.milliseconds = GetTickCount() - started_;
-    record.caption = WindowTitle(box);
+    record.caption = WindowTitle<std::string>(box);
     ControlText(GetDlgItem(box, kBoxTextId), &record.text);
     if (options_.wide) {
-        record.wideCaption = WideWindowTitle(box);
+        record.wideCaption = WindowTitle<std::wstring>(box);
         ControlText(GetDlgItem(box, kBoxTextId), &record.wideText);
     }
     for (const ButtonName &button : kButtons) {
@@ -710,4 +694,22 @@ std::string BoxLine(const BoxRecord &box)
 {
     return "box caption=" + QuoteForTranscript(box.caption) + " text=" + QuoteForTranscript(box.text) +
            " buttons=" + box.buttons + " owner=" + box.owner + " answer=" + box.answer;
+}
+
+std::wstring Widened(const std::string &text, unsigned codePage)
+{
+    std::wstring wide(text.size() + 1, L'\0');
+    int length = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0],
+                                     static_cast<int>(wide.size()));
+    wide.resize(static_cast<size_t>(length > 0 ? length : 0));
+    return wide;
+}
+
+std::string Narrowed(const std::wstring &text)
+{
+    std::string narrow(text.size() * 2 + 1, '\0');
+    int length = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &narrow[0],
+                                     static_cast<int>(narrow.size()), nullptr, nullptr);
+    narrow.resize(static_cast<size_t>(length > 0 ? length : 0));
+    return narrow;
 }

@@ -122,6 +122,11 @@ struct DriverResult {
 
 DriverResult RunDriver(const DriverOptions &options);
 
+// text in UTF-16, converted from codePage (0: the ANSI code page), and a
+// UTF-16 text in the ANSI code page.
+std::wstring Widened(const std::string &text, unsigned codePage = 0);
+std::string Narrowed(const std::wstring &text);
+
 // bytes in double quotes with C escapes: \r \n \" \\, other bytes below 0x20
 // and from 0x80 up as \xNN.
 std::string QuoteForTranscript(const std::string &bytes);
