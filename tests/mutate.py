@@ -170,7 +170,7 @@ FAULTS = [
     ('door-guard', 'app/hardening.cpp', "Windows' redirection guard is not turned on (bites on Windows only)",
      'setPolicy(kRedirectionTrustPolicy, &flags, sizeof flags);', ';'),
     ('discovery-mirror-link', 'discovery/mirror.cpp', 'a mirror linked elsewhere is taken',
-     'if (!root || wcsncmp(root, mirror.place, mirror.storeLength) != 0 ||', 'if (!root || false ||'),
+     'if (!root || wcsncmp(root, mirror.place, mirror.storeLength) != 0 ||\n CompareStringOrdinal(root + mirror.storeLength, -1, mirror.place + mirror.storeLength, -1, TRUE) !=\n CSTR_EQUAL) {', 'if (!root) {'),
     ('startup-trees', 'app/main.cpp', 'the update runs with no tree fixed',
      '&& FixUpdateTrees()', ''),
     ('startup-in-use', 'app/main.cpp', 'a file the running game holds is found only at its step',
