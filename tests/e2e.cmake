@@ -5,12 +5,12 @@
 # They open windows: run them with a display (start_display in scripts/wine-env).
 add_executable(e2e_tests
     e2e_support.cpp e2e_startup_test.cpp e2e_dialog_test.cpp e2e_update_test.cpp e2e_faults_test.cpp
-    test_support.cpp link_support.cpp)
+    test_main.cpp test_support.cpp link_support.cpp)
 target_compile_options(e2e_tests PRIVATE ${TEST_COMPILE_OPTIONS})
 target_include_directories(e2e_tests PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(e2e_tests PRIVATE ${TEST_PATH_DEFINITIONS})
 # dialog for the chain's tables and the target paths; base/base.h for
-# the texts. e2e_support.cpp has the program's own main and printer.
+# the texts. test_main.cpp has the program's own main and printer.
 target_link_libraries(e2e_tests PRIVATE uidriver_core dialog advapi32 gtest)
 target_link_options(e2e_tests PRIVATE ${TEST_LINK_OPTIONS})
 add_dependencies(e2e_tests dist)
